@@ -1,0 +1,36 @@
+#include "device/Platform.h"
+
+#include <windows.h>
+
+namespace {
+
+// Closes a file handle on every way out.
+class ScopedHandle {
+ public:
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ~ScopedHandle() {
+    if (valid()) CloseHandle(handle_);
+  }
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t length) {
+  ScopedHandle file(
+      CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) return 0;
+  if (GetFileSize(file.get(), nullptr) == INVALID_FILE_SIZE) return 0;
+  if (SetFilePointer(file.get(), static_cast<LONG>(offset), nullptr, FILE_BEGIN) != offset) {
+    return 0;
+  }
+  DWORD count = 0;
+  if (!ReadFile(file.get(), buffer, length, &count, nullptr)) return 0;
+  return 1;
+}
