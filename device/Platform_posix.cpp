@@ -2,24 +2,7 @@
 
 #include <cstdio>
 
-namespace {
-
-// Closes a stream on every way out.
-class ScopedFile {
- public:
-  explicit ScopedFile(FILE* file) : file_(file) {}
-  ~ScopedFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-  FILE* get() const { return file_; }
-
- private:
-  FILE* file_;
-};
-
-}  // namespace
+#include "script/ScopedFile.h"
 
 int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t length) {
   ScopedFile file(std::fopen(path, "rb"));

@@ -3,29 +3,11 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "script/ScopedFile.h"
 #include "script/ScriptText.h"
 
-namespace {
-
-constexpr int kLineBufferSize = 600;  // a line is read as at most 599 characters and NUL
-
-// Closes the script on every way out of the reader.
-class ScopedFile {
- public:
-  explicit ScopedFile(std::FILE* file) : file_(file) {}
-  ~ScopedFile() {
-    if (file_ != nullptr) std::fclose(file_);
-  }
-  ScopedFile(const ScopedFile&) = delete;
-  ScopedFile& operator=(const ScopedFile&) = delete;
-
-  std::FILE* get() const { return file_; }
-
- private:
-  std::FILE* file_;
-};
-
-}  // namespace
+// A line is read as at most 599 characters and NUL.
+static constexpr int kLineBufferSize = 600;
 
 // ASCII only, so that the script reads the same whatever the user's locale.
 static char AsciiLower(char c) {
