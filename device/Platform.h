@@ -1,5 +1,5 @@
 // The few platform services that the device side needs besides RawDrive,
-// with one Win32 and one standard-library implementation.
+// with one Win32 and one standard-library (POSIX) implementation.
 #pragma once
 
 #include <cstdint>
@@ -10,3 +10,15 @@
 // succeeded, even if the read came up short; 0 otherwise. The file is closed
 // before returning.
 int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t length);
+
+// The calling thread's last system error code (GetLastError, or errno).
+uint32_t LastErrorCode();
+
+// Milliseconds since the system started (GetTickCount, or the monotonic clock).
+uint32_t TickCount();
+
+// The operating-system platform identifier: 2 for the NT family, 1 for the
+// 9x family, 0 when the query fails. The POSIX side answers kPosixPlatformId.
+constexpr uint32_t kNtPlatformId = 2;
+constexpr uint32_t kPosixPlatformId = 0x504F;  // "PO"; neither Windows family
+uint32_t PlatformId();

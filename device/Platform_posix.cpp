@@ -1,5 +1,8 @@
 #include "device/Platform.h"
 
+#include <errno.h>
+#include <time.h>
+
 #include <cstdio>
 
 #include "script/ScopedFile.h"
@@ -14,3 +17,15 @@ int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t len
   std::fread(buffer, 1, length, file.get());
   return std::ferror(file.get()) ? 0 : 1;
 }
+
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+uint32_t TickCount() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const uint64_t ms = static_cast<uint64_t>(now.tv_sec) * 1000u +
+                      static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);  // wraps like GetTickCount
+}
+
+uint32_t PlatformId() { return kPosixPlatformId; }

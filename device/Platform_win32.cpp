@@ -34,3 +34,14 @@ int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t len
   if (!ReadFile(file.get(), buffer, length, &count, nullptr)) return 0;
   return 1;
 }
+
+uint32_t LastErrorCode() { return GetLastError(); }
+
+uint32_t TickCount() { return GetTickCount(); }
+
+uint32_t PlatformId() {
+  OSVERSIONINFOA info = {};
+  info.dwOSVersionInfoSize = sizeof info;  // 148
+  GetVersionExA(&info);  // a failed query leaves 0, the 9x path
+  return info.dwPlatformId;
+}

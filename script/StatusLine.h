@@ -1,0 +1,16 @@
+// Formatting of one status-log line, shared by every side of the log.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+constexpr int kStatusLineSize = 140;  // 139 characters and NUL
+
+// Formats `format` with `args` into `line`, cut to 139 characters, and drops
+// one final line feed. Returns the length formatted before that line feed was
+// dropped: 0 means the text was empty and no line is to be added.
+int32_t FormatStatusLine(char (&line)[kStatusLineSize], const char* format, va_list args)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 0)))
+#endif
+    ;

@@ -1,0 +1,60 @@
+// The wizard's process-wide state: the library's module and icon, the open
+// wizard window, the step table and the page shown, and the drawn buttons.
+// One wizard at a time; everything but WizardWnd and ProgressDlgWnd is used on
+// the wizard's thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "resources/resource.h"
+#include "script/StepTable.h"
+
+// The library's own module: resources and windows come from it.
+extern HINSTANCE ModuleInstance;
+// The library's icon, loaded at attach and destroyed at detach; the wizard's
+// class icon while a wizard is open.
+extern HICON AppIcon;
+
+// The wizard window, recorded at the start of its set-up and never cleared:
+// owner of the wizard's message boxes, parent of the status log.
+extern HWND WizardWnd;
+// The open modeless wizard; null when none is open, and always for the modal one.
+extern HWND ModelessWizardWnd;
+// The progress dialog while an update runs.
+extern HWND ProgressDlgWnd;
+
+// The pages read from the script at every opening, the page shown (0-based)
+// and the count the script declared, which may exceed the table.
+extern StepTable WizardSteps;
+extern int32_t CurrentStep;
+extern int32_t StepCount;
+
+// Steps that navigation may reach: the declared count, held to the table.
+int32_t NavigableStepCount();
+// The step shown, CurrentStep held to the table.
+WizardStep& ShownStep();
+
+// The drawn buttons. States and rectangles are indexed Back, Cancel, Next;
+// the strips Back, Cancel, Next, OK.
+enum WizardButton { kBackButton = 0, kCancelButton = 1, kNextButton = 2, kButtonCount = 3 };
+enum ButtonStrip {
+  kBackStrip = 0,
+  kCancelStrip = 1,
+  kNextStrip = 2,
+  kOkStrip = 3,
+  kStripCount = 4
+};
+// A button's state is the strip cell drawn for it.
+constexpr signed char kButtonNormal = 0;
+constexpr signed char kButtonDisabled = 1;
+constexpr signed char kButtonPressedLook = 2;
+
+extern HBITMAP ButtonBitmaps[kStripCount];
+extern signed char ButtonStates[kButtonCount];
+extern RECT ButtonRects[kButtonCount];
+extern int32_t ButtonPressed;   // a drawn button is down and not yet released
+extern unsigned char Dragging;  // the window follows the cursor
+extern POINT DragAnchor;        // cursor's screen position at the last drag step
+extern HBITMAP BackgroundBitmap;
