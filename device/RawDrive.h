@@ -1,0 +1,75 @@
+// Whole-sector access to a drive chosen by a letter: the one door through
+// which the device side touches a disk.
+//
+// The letter is a label: its distance from 'A' picks the drive number. On
+// Windows the NT path opens \\.\PHYSICALDRIVE<n> unbuffered and write-through;
+// the 9x path asks \\.\vwin32 for Int 21h function 7305h and only reads. The
+// POSIX path opens entry n of a drive table (by default the system's whole
+// disks) with O_DIRECT | O_SYNC where the file system allows it.
+//
+// Callers hand over ordinary memory; RawDrive meets the platform's alignment
+// itself through a bounce buffer aligned to 4096 bytes.
+#pragma once
+
+#include <cstdint>
+
+// States.
+constexpr int32_t kDriveUnopened = -1;  // never opened, or the last Open failed
+constexpr int32_t kDriveClosed = 0;
+constexpr int32_t kDriveIdle = 1;     // open; Read and Write are accepted only here
+constexpr int32_t kDriveReading = 2;  // a Read is under way, or failed
+constexpr int32_t kDriveWriting = 3;  // a Write is under way, or failed
+
+// Transfer results other than a byte count.
+constexpr int32_t kTransferNotIdle = 0;
+constexpr int32_t kTransferMisaligned = -1;    // length or offset not a multiple of 512
+constexpr int32_t kTransferSeekFailed = -2;    // positioning failed
+constexpr int32_t kTransferFailed = -3;        // the transfer itself failed
+
+constexpr uint32_t kSectorSize = 512;
+constexpr uint32_t kBounceAlignment = 4096;
+
+class RawDrive {
+ public:
+  RawDrive();
+  ~RawDrive();  // runs Close
+  RawDrive(const RawDrive&) = delete;
+  RawDrive& operator=(const RawDrive&) = delete;
+
+  // 1 on success; -1 when the device cannot be opened; the current state
+  // (1, 2 or 3) when a handle is already held, which is then kept.
+  int32_t Open(char driveLetter);
+  // Always 0.
+  int32_t Close();
+  // Bytes moved (> 0), or one of the kTransfer results.
+  int32_t Read(void* buffer, uint32_t offset, uint32_t length);
+  int32_t Write(const void* buffer, uint32_t offset, uint32_t length);
+  int32_t State() const { return state; }
+
+ private:
+  // Platform side: open the device for driveNumber, move bytes at an offset
+  // through an aligned buffer, close. Each returns the transfer result.
+  int32_t OpenDevice();
+  int32_t ReadDevice(void* aligned, uint32_t offset, uint32_t length);
+  int32_t WriteDevice(const void* aligned, uint32_t offset, uint32_t length);
+  void CloseDevice();
+  // An aligned buffer of at least `length` bytes, kept for later transfers;
+  // null when memory cannot be had.
+  void* Bounce(uint32_t length);
+
+  char letter;
+  int32_t driveNumber;
+  int32_t state;
+  uint32_t platformId;
+  uint32_t sectorSize;
+  intptr_t handle;  // HANDLE on Windows, file descriptor on POSIX
+
+  void* bounceBlock = nullptr;  // as allocated
+  void* bounceAligned = nullptr;
+  uint32_t bounceSize = 0;
+};
+
+// POSIX only: the drive table that the drive numbers index. Tests point
+// entries at image files; a null table (or count 0) restores the default, the
+// system's whole disks in /sys/block order. The paths are copied.
+void SetRawDriveTable(const char* const* paths, int count);
