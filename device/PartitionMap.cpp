@@ -1,0 +1,76 @@
+#include "device/PartitionMap.h"
+
+#include <cstring>
+
+#include "device/Contact.h"
+
+namespace {
+
+constexpr size_t kNameSize = sizeof(PartitionMapEntry{}.pmPartName);
+
+void ReverseInPlace(uint16_t& value) { value = static_cast<uint16_t>((value >> 8) | (value << 8)); }
+
+void ReverseInPlace(uint32_t& value) {
+  value =
+      (value >> 24) | ((value >> 8) & 0x0000FF00u) | ((value << 8) & 0x00FF0000u) | (value << 24);
+}
+
+}  // namespace
+
+PartitionMapEntry& SwapPartitionMapEntry(PartitionMapEntry& entry) {
+  ReverseInPlace(entry.pmSig);
+  ReverseInPlace(entry.pmSigPad);
+  ReverseInPlace(entry.pmMapBlkCnt);
+  ReverseInPlace(entry.pmPyPartStart);
+  ReverseInPlace(entry.pmPartBlkCnt);
+  // The names, the processor type and the reserved area are bytes, not numbers.
+  ReverseInPlace(entry.pmLgDataStart);
+  ReverseInPlace(entry.pmDataCnt);
+  ReverseInPlace(entry.pmPartStatus);
+  ReverseInPlace(entry.pmLgBootStart);
+  ReverseInPlace(entry.pmBootSize);
+  ReverseInPlace(entry.pmBootAddr);
+  ReverseInPlace(entry.pmBootAddr2);
+  ReverseInPlace(entry.pmBootEntry);
+  ReverseInPlace(entry.pmBootEntry2);
+  ReverseInPlace(entry.pmBootCksum);
+  return entry;
+}
+
+bool HasPartName(const PartitionMapEntry& entry, const char* name) {
+  const size_t length = std::strlen(name);
+  // The name and its NUL must both lie inside the field.
+  if (length >= kNameSize) return false;
+  return std::memcmp(entry.pmPartName, name, length + 1) == 0;
+}
+
+void DumpPartitionMapEntry(const PartitionMapEntry& entry, std::FILE* file) {
+  static const char kRule[] = "\t***************************************************************\n";
+  std::fputs(kRule, file);
+  std::fprintf(file, "\tpmSig -> 0x%.4x\n", static_cast<unsigned>(entry.pmSig));
+  std::fprintf(file, "\tpmSigPad -> 0x%.4x\n", static_cast<unsigned>(entry.pmSigPad));
+  std::fprintf(file, "\tpmMapBlkCnt -> 0x%.8x\n", static_cast<unsigned>(entry.pmMapBlkCnt));
+  std::fprintf(file, "\tpmPyPartStart -> 0x%.8x\n", static_cast<unsigned>(entry.pmPyPartStart));
+  std::fprintf(file, "\tpmPartBlkCnt -> 0x%.8x\n", static_cast<unsigned>(entry.pmPartBlkCnt));
+  // Names come from the disk: arguments only, and never read past the field.
+  std::fprintf(file, "\tpmPartName -> \"%.32s\"\n", entry.pmPartName);
+  std::fprintf(file, "\tpmParType -> \"%.32s\"\n", entry.pmParType);
+  std::fprintf(file, "\tpmLgDataStart -> 0x%.8x\n", static_cast<unsigned>(entry.pmLgDataStart));
+  std::fprintf(file, "\tpmDataCnt -> 0x%.8x\n", static_cast<unsigned>(entry.pmDataCnt));
+  std::fprintf(file, "\tpmPartStatus -> 0x%.8x\n", static_cast<unsigned>(entry.pmPartStatus));
+  std::fputs(kRule, file);
+}
+
+void DumpPartitionMapHeader(std::FILE* file, int32_t tickCount) {
+  std::fprintf(file, "************** START OF PARTITION MAP FILE (%d)\n",
+               static_cast<int>(tickCount));
+  std::fputs("Send this file to \"" ZEPHLAR_SUPPORT_ADDRESS "\". Thank You!\n", file);
+  std::fputs("****************************************************\n", file);
+}
+
+void DumpPartitionSection(std::FILE* file, int32_t index, int32_t last,
+                          const PartitionMapEntry& entry) {
+  std::fprintf(file, "**> Start of partition %d of %d\n", static_cast<int>(index),
+               static_cast<int>(last));
+  DumpPartitionMapEntry(entry, file);
+}

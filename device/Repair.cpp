@@ -1,0 +1,158 @@
+// The map is read whole before anything is written, so that a disk which is
+// not a zAze's (no "firmware" entry before "disk") is left exactly as it was.
+#include "device/Repair.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "device/DeviceUi.h"
+#include "device/PartitionMap.h"
+#include "device/Platform.h"
+#include "device/RawDrive.h"
+
+namespace {
+
+constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
+constexpr uint32_t kMaxEntries = 0xFFFFFFFFu / kBlockSize;  // N * 512 must fit in 32 bits
+
+uint32_t EntryOffset(uint32_t index) { return (index + 1) * kBlockSize; }
+
+// The working copy of the map; released on every way out.
+class MapCopy {
+ public:
+  explicit MapCopy(uint32_t entries)
+      : entries_(static_cast<PartitionMapEntry*>(
+            // Room for block 1 even when the map claims no entries at all.
+            std::malloc(static_cast<size_t>(entries > 0 ? entries : 1) * kBlockSize))) {}
+  ~MapCopy() { std::free(entries_); }
+  MapCopy(const MapCopy&) = delete;
+  MapCopy& operator=(const MapCopy&) = delete;
+
+  bool valid() const { return entries_ != nullptr; }
+  PartitionMapEntry& operator[](uint32_t index) { return entries_[index]; }
+
+ private:
+  PartitionMapEntry* entries_;
+};
+
+// What reading the map found: entries 0 to held - 1 are in the working copy,
+// in host order; a failed read of entry `held` is kept for its log line.
+struct MapScan {
+  uint32_t held = 1;
+  bool readFailed = false;
+  uint32_t failureCode = 0;
+  int32_t failureResult = 0;
+  bool firmwareBeforeDisk = false;
+};
+
+// Reads entries 1 to N - 1 into the copy, stopping after "disk" or at the
+// first read that fails. Writes nothing and logs nothing.
+MapScan ScanMap(RawDrive& drive, MapCopy& map, uint32_t entries) {
+  MapScan scan;
+  for (uint32_t i = 1; i < entries; ++i) {
+    std::memset(&map[i], 0, kBlockSize);  // a short read leaves zeros, not stale heap
+    const int32_t got = drive.Read(&map[i], EntryOffset(i), kBlockSize);
+    if (got <= 0) {
+      scan.failureCode = LastErrorCode();
+      scan.failureResult = got;
+      scan.readFailed = true;
+      break;
+    }
+    SwapPartitionMapEntry(map[i]);
+    scan.held = i + 1;
+    if (HasPartName(map[i], "disk")) break;
+    if (HasPartName(map[i], "firmware")) scan.firmwareBeforeDisk = true;
+  }
+  return scan;
+}
+
+void LogReadFailure(const MapScan& scan) {
+  if (!scan.readFailed) return;
+  LogStatus("    <Drive read failed! fixDc:2 GLE: 0x%x ret: %ld>",
+            static_cast<unsigned>(scan.failureCode), static_cast<long>(scan.failureResult));
+}
+
+// Converts `entry` to disk order and writes it as entry `index`; 1 on success,
+// 0 after logging the failure.
+int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index) {
+  SwapPartitionMapEntry(entry);
+  const int32_t put = drive.Write(&entry, EntryOffset(index), kBlockSize);
+  if (put > 0) return 1;
+  LogStatus("    <Unable to write to the drive! GLE: 0x%x ret: %ld>",
+            static_cast<unsigned>(LastErrorCode()), static_cast<long>(put));
+  return 0;
+}
+
+// Writes block 1, then each firmware entry met before "disk", logging the
+// entries in the order they lie on the disk. Fields not named here keep what
+// the disk held.
+int RewriteMap(RawDrive& drive, MapCopy& map, const MapScan& scan) {
+  PartitionMapEntry& own = map[0];
+  own.pmSig = kPartitionMapSignature;
+  own.pmPartBlkCnt = kRepairedMapBlocks;
+  own.pmMapBlkCnt = kRepairedMapEntries;
+  own.pmPyPartStart = 1;
+  if (!WriteEntry(drive, own, 0)) return 0;
+
+  for (uint32_t i = 1; i < scan.held; ++i) {
+    PartitionMapEntry& entry = map[i];
+    if (HasPartName(entry, "firmware")) {
+      LogStatus("    <Firmware partition found...>");
+      entry.pmPyPartStart = kFirmwareStartBlock;
+      entry.pmPartBlkCnt = kFirmwareBlocks;
+      entry.pmSig = kPartitionMapSignature;
+      entry.pmMapBlkCnt = kRepairedMapEntries;
+      if (!WriteEntry(drive, entry, i)) return 0;
+    } else if (HasPartName(entry, "disk")) {
+      LogStatus("    <Drive found...>");
+    } else {
+      LogStatus("    <Found: %.32s>", entry.pmPartName);
+    }
+  }
+  LogReadFailure(scan);
+  return 1;
+}
+
+}  // namespace
+
+int RepairPartitionMap(char driveLetter) {
+  RawDrive drive;  // closes on every way out
+  if (drive.Open(driveLetter) != 1) {
+    LogStatus("    <Unable to open drive \"%c\">", driveLetter);
+    return 0;
+  }
+
+  PartitionMapEntry first;
+  std::memset(&first, 0, sizeof first);
+  const int32_t got = drive.Read(&first, EntryOffset(0), kBlockSize);
+  if (got <= 0) {
+    LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
+              static_cast<unsigned>(LastErrorCode()), static_cast<long>(got));
+    return 0;
+  }
+  SwapPartitionMapEntry(first);
+  if (!HasPartName(first, "partition map")) {
+    LogStatus("    <Current drive isn't a Mac Drive!>");
+    return 0;
+  }
+  LogStatus("    <Checking partition information...>");
+
+  const uint32_t entries = first.pmMapBlkCnt;
+  if (entries > kMaxEntries) return 0;
+  MapCopy map(entries);
+  if (!map.valid()) return 0;
+  map[0] = first;
+
+  const MapScan scan = ScanMap(drive, map, entries);
+  if (!scan.firmwareBeforeDisk) {
+    LogReadFailure(scan);
+    LogStatus("    <No firmware partition found, nothing was changed!>");
+    return 0;
+  }
+  if (first.pmPartBlkCnt == kRepairedMapBlocks) {
+    LogReadFailure(scan);
+    LogStatus("    <Partition information is Okay>");
+    return 1;
+  }
+  return RewriteMap(drive, map, scan);
+}
