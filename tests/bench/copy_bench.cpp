@@ -1,0 +1,200 @@
+// Throughput of the firmware copy against dd with the same block size and the
+// same unbuffered, synchronous writes. Runs in the current directory, which
+// should lie on a real disk: tmpfs refuses O_DIRECT.
+//
+//   zephlar_copy_bench [rounds]
+//
+// Built by the "bench" preset (optimised, no sanitizers); tools/bench runs it.
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/RawDrive.h"
+#include "device/UpdateWorker.h"
+#include "tests/support/RecordingUi.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kImage[] = "copy_bench.image";
+constexpr char kDisk[] = "copy_bench.disk";
+constexpr uint32_t kLength = kChunkBytes * kProgressChunks;  // 3,677,184 bytes
+constexpr uint32_t kStart = 63 * kSectorSize;                // the repaired firmware partition
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  const size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double MBps(double seconds) { return kLength / seconds / 1e6; }
+
+// The image, chunk by chunk: byte i is a function of i alone, so the bench
+// holds no copy of it and its peak memory is that of the copy path.
+void FillPattern(unsigned char* bytes, size_t size, size_t at) {
+  for (size_t i = 0; i < size; ++i) {
+    const uint32_t x = static_cast<uint32_t>(at + i) * 2654435761u;
+    bytes[i] = static_cast<unsigned char>((x >> 24) ^ (x >> 13));
+  }
+}
+
+bool WriteImage() {
+  FILE* file = std::fopen(kImage, "wb");
+  if (file == nullptr) return false;
+  unsigned char chunk[kChunkBytes];
+  bool written = true;
+  for (uint32_t at = 0; at < kLength && written; at += kChunkBytes) {
+    FillPattern(chunk, kChunkBytes, at);
+    written = std::fwrite(chunk, 1, kChunkBytes, file) == kChunkBytes;
+  }
+  return std::fclose(file) == 0 && written;
+}
+
+// A disk of zeros with room for the image and 64 blocks behind it.
+bool ClearDisk() {
+  FILE* file = std::fopen(kDisk, "wb");
+  if (file == nullptr) return false;
+  static const unsigned char zeros[kChunkBytes] = {};
+  bool written = true;
+  for (uint32_t at = 0; at < kStart + kLength + 64 * kSectorSize && written; at += kChunkBytes) {
+    written = std::fwrite(zeros, 1, kChunkBytes, file) == kChunkBytes;
+  }
+  // On the disk before the clock starts: no write-back of these pages is timed.
+  written = written && std::fflush(file) == 0 && fsync(fileno(file)) == 0;
+  return std::fclose(file) == 0 && written;
+}
+
+// The disk holds the image at the partition's offset and zeros elsewhere.
+bool DiskHoldsImage() {
+  FILE* file = std::fopen(kDisk, "rb");
+  if (file == nullptr) return false;
+  unsigned char got[kChunkBytes], want[kChunkBytes];
+  bool same = true;
+  for (uint32_t at = 0; same; at += kChunkBytes) {
+    const size_t size = std::fread(got, 1, kChunkBytes, file);
+    if (size == 0) break;
+    for (size_t i = 0; i < size; ++i) want[i] = 0;
+    if (at >= kStart && at < kStart + kLength) FillPattern(want, size, at - kStart);
+    same = std::memcmp(got, want, size) == 0;
+  }
+  std::fclose(file);
+  return same;
+}
+
+// Marks the end of the write pass: the report after the last chunk.
+void NoteLastChunk(int32_t chunksWritten, void* context) {
+  if (chunksWritten == kProgressChunks) *static_cast<Clock::time_point*>(context) = Clock::now();
+}
+
+struct Timing {
+  double total;
+  double writePass;
+};
+
+bool CopyOurs(bool verify, Timing& timing) {
+  RawDrive drive;
+  if (drive.Open('A') != 1) return false;
+  FILE* image = std::fopen(kImage, "rb");
+  if (image == nullptr) return false;
+  Clock::time_point lastChunk;
+  const Clock::time_point start = Clock::now();
+  const int32_t copied =
+      CopyImageToDrive(drive, image, kLength, kStart, verify, NoteLastChunk, &lastChunk);
+  const Clock::time_point end = Clock::now();
+  std::fclose(image);
+  timing = {Seconds(start, end), Seconds(start, lastChunk)};
+  return copied == kCopyDone;
+}
+
+bool CopyWithDd(double& seconds, const char* extra) {
+  const std::string command = std::string("dd if=") + kImage + " of=" + kDisk +
+                              " bs=32256 seek=1 oflag=direct,dsync conv=notrunc status=none" +
+                              extra;
+  const Clock::time_point start = Clock::now();
+  const int status = std::system(command.c_str());
+  seconds = Seconds(start, Clock::now());
+  return status == 0;
+}
+
+void Summary(const char* what, const std::vector<double>& seconds, const char* note) {
+  const auto range = std::minmax_element(seconds.begin(), seconds.end());
+  std::printf("  %-24s %7.2f MB/s  median %6.1f ms (%.1f to %.1f)%s\n", what, MBps(Median(seconds)),
+              Median(seconds) * 1e3, *range.first * 1e3, *range.second * 1e3, note);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  if (!WriteImage() || !ClearDisk()) {
+    std::fprintf(stderr, "cannot write %s and %s in the current directory\n", kImage, kDisk);
+    return 1;
+  }
+  // The device side reports through the recording side of its user interface.
+  ResetRecordedUi();
+  const char* const table[] = {kDisk};
+  SetRawDriveTable(table, 1);
+
+  std::vector<double> plain, verified, writePass, readBack, dd, ddStart;
+  for (int round = 0; round < rounds; ++round) {
+    // The three copies take turns at going first; each starts from a cleared
+    // disk and is checked afterwards.
+    for (int turn = 0; turn < 3; ++turn) {
+      const int which = (round + turn) % 3;
+      Timing timing = {};
+      double seconds = 0;
+      bool done = ClearDisk();
+      if (done && which < 2) {
+        done = CopyOurs(which == 1, timing);
+        (which == 1 ? verified : plain).push_back(timing.total);
+        if (which == 1) {
+          writePass.push_back(timing.writePass);
+          readBack.push_back(timing.total - timing.writePass);
+        }
+      } else if (done) {
+        done = CopyWithDd(seconds, "");
+        dd.push_back(seconds);
+      }
+      if (!done || !DiskHoldsImage()) {
+        std::fprintf(stderr, "round %d: a copy failed or left the wrong bytes\n", round + 1);
+        return 1;
+      }
+    }
+    double seconds = 0;
+    if (CopyWithDd(seconds, " count=0")) ddStart.push_back(seconds);
+  }
+  std::remove(kImage);
+  std::remove(kDisk);
+
+  rusage self = {};
+  getrusage(RUSAGE_SELF, &self);
+  std::printf("image %u bytes (%d chunks of %u) at byte %u, %d rounds:\n", kLength, kProgressChunks,
+              kChunkBytes, kStart, rounds);
+  Summary("ours, verification off", plain, "");
+  Summary("ours, verification on", verified, "");
+  Summary("dd", dd, ", process start included");
+  const double ddCopy = Median(dd) - (ddStart.empty() ? 0 : Median(ddStart));
+  std::printf("  dd starting and copying nothing: median %.1f ms\n", (Median(dd) - ddCopy) * 1e3);
+  std::printf(
+      "  ratio ours/dd, verification off: %.3f (target at least 0.9); %.3f against dd's "
+      "copy alone\n",
+      Median(dd) / Median(plain), ddCopy / Median(plain));
+  std::printf("  read-back pass / write pass: %.3f (median %.1f ms / %.1f ms; target at most 1)\n",
+              Median(readBack) / Median(writePass), Median(readBack) * 1e3,
+              Median(writePass) * 1e3);
+  std::printf("  peak memory of this process: %ld kB\n", self.ru_maxrss);
+  return 0;
+}
+

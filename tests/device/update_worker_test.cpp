@@ -1,0 +1,512 @@
+#include "device/UpdateWorker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "device/Contact.h"
+#include "device/PartitionMap.h"
+#include "device/RawDrive.h"
+#include "device/Repair.h"
+#include "tests/support/DiskImage.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+constexpr uint32_t kBlock = 512;
+constexpr char kImageName[] = "firmware.img";
+constexpr char kDumpName[] = "zaze_pm.txt";
+
+const char kRepairFailed[] = "box Error: Unable to modify the zAze's partition table!";
+const char kEntryReadFailed[] = "box Error: Unable to read from drive!";
+const char kImageNotOpened[] = "box Error: Unable to open the firmware source!";
+const char kCopyFailed[] =
+    "box Error: The firmware partition on your zAze is in an undetermined state and it may not "
+    "work correctly!";
+
+// Bytes that differ per position and per seed, so a misplaced chunk shows.
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = 0x9E3779B9u * (seed + 1);
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
+// The recorded UI, one short line per event; a box by its first line.
+Lines Trace() {
+  Lines out;
+  for (const UiEvent& e : RecordedUi()) {
+    switch (e.kind) {
+      case UiEvent::kLog:
+        out.push_back("log " + e.text);
+        break;
+      case UiEvent::kProgressCreate:
+        out.push_back("bar create");
+        break;
+      case UiEvent::kProgressRange:
+        out.push_back("bar range " + std::to_string(e.first) + ".." + std::to_string(e.second));
+        break;
+      case UiEvent::kProgressPos:
+        out.push_back("bar pos " + std::to_string(e.first));
+        break;
+      case UiEvent::kProgressDestroy:
+        out.push_back("bar destroy");
+        break;
+      case UiEvent::kErrorBox:
+        out.push_back("box " + e.text.substr(0, e.text.find('\n')));
+        break;
+      case UiEvent::kWizardLast:
+        out.push_back("wizard last");
+        break;
+    }
+  }
+  return out;
+}
+
+std::string Section(uint32_t index, uint32_t last, const PartitionMapEntry& e) {
+  const char* rule = "\t***************************************************************\n";
+  char text[1024];
+  std::snprintf(text, sizeof text,
+                "**> Start of partition %u of %u\n%s\tpmSig -> 0x%.4x\n\tpmSigPad -> 0x%.4x\n"
+                "\tpmMapBlkCnt -> 0x%.8x\n\tpmPyPartStart -> 0x%.8x\n\tpmPartBlkCnt -> 0x%.8x\n"
+                "\tpmPartName -> \"%.32s\"\n\tpmParType -> \"%.32s\"\n\tpmLgDataStart -> 0x%.8x\n"
+                "\tpmDataCnt -> 0x%.8x\n\tpmPartStatus -> 0x%.8x\n%s",
+                index, last, rule, e.pmSig, e.pmSigPad, e.pmMapBlkCnt, e.pmPyPartStart,
+                e.pmPartBlkCnt, e.pmPartName, e.pmParType, e.pmLgDataStart, e.pmDataCnt,
+                e.pmPartStatus, rule);
+  return text;
+}
+
+const char kFirmwareLine[] = "**> Firmware partition\n";
+
+// A repaired map (62 blocks) of `count` entries: the map, "firmware" at
+// `start`, "disk" at `diskStart`, and any `extra` entries after them.
+DiskImage RepairedMap(uint32_t start, uint32_t blocks, uint32_t diskStart, uint32_t imageBlocks,
+                      const std::vector<PartitionMapEntry>& extra = {}) {
+  const uint32_t count = 3 + static_cast<uint32_t>(extra.size());
+  DiskImage disk(imageBlocks);
+  disk.Fill(0, imageBlocks, 0x6B);
+  disk.SetEntry(0, MakeEntry("partition map", "Apple_partition_map", 1, 62, count));
+  disk.SetEntry(1, MakeEntry("firmware", "Apple_MDFW", start, blocks, count));
+  disk.SetEntry(2, MakeEntry("disk", "Apple_HFS", diskStart, 100000, count));
+  for (uint32_t i = 0; i < extra.size(); ++i) {
+    if (4 + i < imageBlocks) disk.SetEntry(3 + i, extra[i]);
+  }
+  return disk;
+}
+
+class UpdateWorker : public testing::Test {
+ protected:
+  // Each test in a directory of its own: the dump file has a fixed name.
+  void SetUp() override {
+    home_ = fs::current_path();
+    dir_ = home_ / TestFileName("dir");
+    fs::remove_all(dir_);
+    fs::create_directory(dir_);
+    fs::current_path(dir_);
+    ResetRecordedUi();
+  }
+  void TearDown() override {
+    DetachDrives();
+    std::memset(FirmwarePath, 0, sizeof FirmwarePath);
+    FoundDriveLetter = 0;
+    fs::current_path(home_);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  // Puts `disk` on drive A and `image` (none when null) in the firmware file,
+  // learns what repair alone does to the disk and the log, and then runs the
+  // worker on the disk as it was.
+  void Run(const DiskImage& disk, const std::string* image) {
+    before_ = disk.Bytes();
+    AttachDrive(0, disk);
+    ResetRecordedUi();
+    RepairPartitionMap('A');
+    repairTrace_ = Trace();
+    repaired_ = DriveBytes(0);
+    AttachDrive(0, disk);
+    if (fs::is_regular_file(kDumpName)) fs::remove(kDumpName);
+    if (image != nullptr) WriteImage(*image);
+    std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", kImageName);
+    FoundDriveLetter = 'A';
+    ResetRecordedUi();
+
+    FirmwareUpdateThread(nullptr);
+
+    after_ = DriveBytes(0);
+    trace_ = Trace();
+    dumped_ = fs::is_regular_file(kDumpName);
+    dump_ = ReadDump();
+    ExpectTidyEnd();
+  }
+
+  void WriteImage(const std::string& bytes) {
+    FILE* file = std::fopen(kImageName, "wb");
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+    std::fclose(file);
+  }
+
+  // The dump in the form written on POSIX: Windows text mode ends each line
+  // with CR LF, and only there.
+  static std::string ReadDump() {
+    std::string text = ReadWholeFile(kDumpName);
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+#ifdef _WIN32
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+      EXPECT_FALSE(text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) << "bare LF at " << i;
+#endif
+      out += text[i];
+    }
+    return out;
+  }
+
+  // One final command, last of all; every box ends with the support line; the
+  // drive and the image are let go.
+  void ExpectTidyEnd() {
+    EXPECT_EQ(RecordedWizardLastCount(), 1);
+    EXPECT_FALSE(trace_.empty() || trace_.back() != "wizard last") << "ID_WIZARD_LAST not last";
+    for (const std::string& box : RecordedErrorBoxes()) {
+      const size_t headline = box.find('\n');
+      EXPECT_EQ(box.substr(headline == std::string::npos ? 0 : headline),
+                std::string("\n\n") + ZEPHLAR_SUPPORT_LINE)
+          << "box text: " << box;
+    }
+    RawDrive probe;
+    EXPECT_EQ(probe.Open('A'), 1) << "the worker left the drive open";
+    if (fs::exists(kImageName)) {
+      EXPECT_EQ(std::remove(kImageName), 0) << "the worker left the image open";
+    }
+  }
+
+  // What the worker reported after repair's own lines.
+  Lines WorkerTrace() const {
+    const bool repairFirst = trace_.size() >= repairTrace_.size() &&
+                             std::equal(repairTrace_.begin(), repairTrace_.end(), trace_.begin());
+    EXPECT_TRUE(repairFirst) << "the run does not begin with repair's own report";
+    return repairFirst ? Lines(trace_.begin() + repairTrace_.size(), trace_.end()) : trace_;
+  }
+
+  // The dump after its three header lines, which are checked here.
+  std::string DumpBody() const {
+    EXPECT_TRUE(dumped_) << kDumpName << " was not written";
+    const std::string first = "************** START OF PARTITION MAP FILE (";
+    const size_t end = dump_.find('\n');
+    EXPECT_EQ(dump_.compare(0, first.size(), first), 0) << dump_.substr(0, 80);
+    if (end == std::string::npos || end < first.size() + 2) return dump_;
+    const std::string tick = dump_.substr(first.size(), end - first.size() - 1);
+    EXPECT_EQ(dump_[end - 1], ')');
+    EXPECT_EQ(tick.find_first_not_of("-0123456789"), std::string::npos) << tick;
+    const std::string rest =
+        "Send this file to \"" ZEPHLAR_SUPPORT_ADDRESS
+        "\". Thank You!\n****************************************************\n";
+    EXPECT_EQ(dump_.compare(end + 1, rest.size(), rest), 0) << dump_.substr(end + 1, 200);
+    return dump_.substr(std::min(dump_.size(), end + 1 + rest.size()));
+  }
+
+  PartitionMapEntry After(uint32_t index) const {
+    DiskImage disk(static_cast<uint32_t>(after_.size() / kBlock));
+    disk.Bytes() = after_;
+    return disk.Entry(index);
+  }
+  // The full dump of an N-entry map as it is on the disk now, the firmware
+  // line before entry `firmware`.
+  std::string WholeDump(uint32_t count, uint32_t firmware) const {
+    std::string text;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (i == firmware) text += kFirmwareLine;
+      text += Section(i, count - 1, After(i));
+    }
+    return text;
+  }
+  std::string WrittenAt(uint32_t block, size_t size) const {
+    return after_.substr(static_cast<size_t>(block) * kBlock, size);
+  }
+  Lines FirmwareLines(uint32_t partitionBytes) const {
+    return {"log     <Checking partition information...>",
+            "log Opened zaze_pm.txt successfully, dumping partition map:",
+            "log Found firmware on zAze!",
+            "log The size of the partition is " + std::to_string(partitionBytes) + " bytes.",
+            std::string("log Updating firmware with file \"") + kImageName + "\"..."};
+  }
+
+  fs::path home_, dir_;
+  std::string before_, repaired_, after_, dump_;
+  Lines repairTrace_, trace_;
+  bool dumped_ = false;
+};
+
+Lines Join(Lines head, const Lines& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+Lines CopyLines(int32_t chunks) {
+  Lines lines = {"bar create", "bar range 0..114"};
+  for (int32_t k = 1; k <= chunks; ++k) lines.push_back("bar pos " + std::to_string(k));
+  return Join(lines,
+              {"bar destroy", "log Firmware verified.", "log Updated firmware!", "wizard last"});
+}
+
+// ---- The whole road ------------------------------------------------------
+
+TEST_F(UpdateWorker, RepairsAZazeThenWritesAndVerifiesTheImageAtBlock63) {
+  const std::string image = Pattern(40448, 1);
+  Run(ZazeBeforeRepair(), &image);
+
+  EXPECT_EQ(RecordedLogLines(),
+            Lines({"    <Checking partition information...>", "    <Firmware partition found...>",
+                   "    <Drive found...>", "    <Checking partition information...>",
+                   "Opened zaze_pm.txt successfully, dumping partition map:",
+                   "Found firmware on zAze!", "The size of the partition is 33524224 bytes.",
+                   "Updating firmware with file \"firmware.img\"...", "Firmware verified.",
+                   "Updated firmware!"}));
+  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(2)));
+  EXPECT_TRUE(RecordedErrorBoxes().empty());
+
+  EXPECT_EQ(After(0).pmPartBlkCnt, 62u);
+  EXPECT_EQ(After(0).pmMapBlkCnt, 3u);
+  EXPECT_EQ(After(1).pmPyPartStart, 63u);
+  EXPECT_EQ(After(1).pmPartBlkCnt, 65477u);
+  EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
+  EXPECT_EQ(ChangesOutside(before_, after_, {{1, 2}, {63, 79}}), "");
+
+  const std::string body = DumpBody();
+  EXPECT_EQ(body, WholeDump(3, 1));
+  EXPECT_NE(body.find("**> Firmware partition\n**> Start of partition 1 of 2\n"),
+            std::string::npos);
+  EXPECT_NE(body.find("\tpmPyPartStart -> 0x0000003f\n\tpmPartBlkCnt -> 0x0000ffc5\n"),
+            std::string::npos)
+      << "the dump does not show the repaired firmware entry";
+}
+
+// Chunk k lands at block 63 + 63 k; every chunk but the last is full.
+TEST_F(UpdateWorker, CopiesInChunksOf63SectorsUpToAFullBar) {
+  struct Case {
+    size_t bytes;
+    int32_t chunks;
+  };
+  for (const Case& c : {Case{40448, 2}, Case{64512, 2}, Case{32256, 1}, Case{3677184, 114}}) {
+    SCOPED_TRACE(std::to_string(c.bytes) + " bytes");
+    const std::string image = Pattern(c.bytes, 2);
+    Run(ZazeRepaired(7400), &image);
+    EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(c.chunks)));
+    EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
+    EXPECT_EQ(ChangesOutside(before_, after_, {{63, static_cast<uint32_t>(c.bytes / kBlock)}}), "");
+  }
+}
+
+TEST_F(UpdateWorker, FillsAPartitionExactlyAndWritesOverFreeSpace) {
+  // 200 blocks: three full chunks and one of 11 sectors.
+  const std::string exact = Pattern(200 * kBlock, 3);
+  Run(RepairedMap(63, 200, 263, 600), &exact);
+  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(4)));
+  EXPECT_TRUE(WrittenAt(63, exact.size()) == exact) << "image not found at block 63";
+  EXPECT_EQ(ChangesOutside(before_, after_, {{63, 200}}), "");
+
+  // Space that an "Apple_Free" entry claims is nobody's.
+  const std::string image = Pattern(100 * kBlock, 4);
+  Run(RepairedMap(63, 200, 263, 600, {MakeEntry("Extra", "Apple_Free", 100, 50, 4)}), &image);
+  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(2)));
+  EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
+  EXPECT_EQ(DumpBody(), WholeDump(4, 1));
+}
+
+TEST_F(UpdateWorker, UpdatesWhenTheDumpFileCannotBeCreated) {
+  fs::create_directory(kDumpName);
+  const std::string image = Pattern(40448, 5);
+  Run(ZazeRepaired(), &image);
+  Lines expected = Join(FirmwareLines(33524224), CopyLines(2));
+  expected[1] = "log Unable to open file zaze_pm.txt for writing!";
+  EXPECT_EQ(WorkerTrace(), expected);
+  EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
+}
+
+// ---- Errors --------------------------------------------------------------
+
+TEST_F(UpdateWorker, EndsWithE1AndNothingElseWhenRepairRefusesTheDisk) {
+  const std::string image = Pattern(40448, 6);
+  for (const DiskImage& disk : {OrdinaryDisk(), MacDisk()}) {
+    Run(disk, &image);
+    EXPECT_EQ(WorkerTrace(), Lines({kRepairFailed, "wizard last"}));
+    EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+    EXPECT_FALSE(dumped_) << "a dump was written for a disk that was refused";
+  }
+  // No drive at all.
+  DetachDrives();
+  ResetRecordedUi();
+  FoundDriveLetter = static_cast<signed char>(0xFF);
+  FirmwareUpdateThread(nullptr);
+  const Lines trace = Trace();
+  ASSERT_EQ(trace.size(), 3u);
+  EXPECT_EQ(trace[1], kRepairFailed);
+  EXPECT_EQ(trace[2], "wizard last");
+}
+
+TEST_F(UpdateWorker, RefusesTheFirmwareAndShowsE5WhenTheMapEndsEarly) {
+  // Five entries, but the image ends after entry 3: the fifth cannot be read.
+  DiskImage disk = RepairedMap(63, 200, 263, 5,
+                               {MakeEntry("Extra", "Apple_Free", 300, 10, 5),
+                                MakeEntry("Patches", "Apple_Patches", 310, 10, 5)});
+  const std::string image = Pattern(40448, 7);
+  Run(disk, &image);
+  EXPECT_EQ(WorkerTrace(),
+            Join(FirmwareLines(102400),
+                 {"log Firmware not written: the partition map could not be read in full.",
+                  "box Error: Unable to read the whole partition table of your zAze!",
+                  "log Drive read failed! Dc:2", kEntryReadFailed, "wizard last"}));
+  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+  std::string dumped;
+  for (uint32_t i = 0; i < 4; ++i)
+    dumped += (i == 1 ? kFirmwareLine : "") + Section(i, 4, After(i));
+  EXPECT_EQ(DumpBody(), dumped);
+}
+
+TEST_F(UpdateWorker, ShowsE6AndEndsTheDumpWhenTheImageIsMissing) {
+  Run(ZazeRepaired(), nullptr);
+  EXPECT_EQ(WorkerTrace(),
+            Join(FirmwareLines(33524224),
+                 {kImageNotOpened, "log Unable to open firmware file!", "wizard last"}));
+  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+  EXPECT_EQ(DumpBody(), Section(0, 2, After(0)) + kFirmwareLine);
+}
+
+TEST_F(UpdateWorker, ShowsE7AndGoesOnWithTheMapWhenAChunkCannotBeWritten) {
+  // The partition starts at byte 2^31, which the drive cannot reach.
+  const std::string image = Pattern(40448, 8);
+  Run(RepairedMap(0x400000, 65477, 63, 512), &image);
+  EXPECT_EQ(WorkerTrace(),
+            Join(FirmwareLines(33524224),
+                 {"bar create", "bar range 0..114", "log Error quiting", "bar destroy", kCopyFailed,
+                  "log Unable to update firmware!", "wizard last"}));
+  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+  EXPECT_EQ(DumpBody(), WholeDump(3, 1));
+}
+
+// ---- Refusals: nothing written, the map still dumped ---------------------
+
+TEST_F(UpdateWorker, RefusesImagesThatDoNotFitBeforeTheFirstWrite) {
+  const std::string notWhole =
+      "Firmware not written: the file is not a whole number of 512-byte "
+      "sectors.|Error: The firmware file is not a whole number of "
+      "512-byte sectors!";
+  const std::string tooLong =
+      "Firmware not written: the file does not fit the firmware "
+      "partition.|Error: The firmware file does not fit the firmware "
+      "partition on your zAze!";
+  const std::string overlap =
+      "Firmware not written: it would overwrite another partition.|"
+      "Error: The firmware file would overwrite another partition on "
+      "your zAze!";
+  DiskImage diskInside = ZazeBeforeRepair();
+  PartitionMapEntry diskEntry = diskInside.Entry(2);
+  diskEntry.pmPyPartStart = 63 + 100;
+  diskInside.SetEntry(2, diskEntry);
+  struct Case {
+    const char* what;
+    DiskImage disk;
+    size_t bytes;
+    std::string refusal;  // log line|box headline
+    uint32_t partitionBytes;
+  };
+  const Case cases[] = {
+      {"1,000 bytes", ZazeRepaired(), 1000, notWhole, 33524224},
+      {"513 bytes", ZazeRepaired(), 513, notWhole, 33524224},
+      {"an empty file", ZazeRepaired(), 0,
+       "Firmware not written: the file is empty.|Error: The firmware file is empty!", 33524224},
+      {"one sector more than the zAze's partition", ZazeRepaired(), 65478 * kBlock, tooLong,
+       33524224},
+      {"one sector more than a small partition", RepairedMap(63, 200, 263, 600), 201 * kBlock,
+       tooLong, 102400},
+      {"\"disk\" inside the written range", diskInside, 101 * kBlock, overlap, 33524224},
+      {"a firmware partition inside the map", RepairedMap(2, 200, 263, 600), 2 * kBlock, overlap,
+       102400},
+      {"a firmware partition over block 0", RepairedMap(0, 200, 263, 600), kBlock, overlap, 102400},
+      {"a partition past 4 GB", RepairedMap(0x7FFFF0, 65477, 63, 512), 40448,
+       "Firmware not written: the firmware partition lies beyond the first 4 GB of the drive.|"
+       "Error: The firmware partition on your zAze lies out of reach!",
+       33524224},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string image = Pattern(c.bytes, 9);
+    Run(c.disk, &image);
+    const size_t bar = c.refusal.find('|');
+    EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(c.partitionBytes),
+                                  {"log " + c.refusal.substr(0, bar),
+                                   "box " + c.refusal.substr(bar + 1), "wizard last"}));
+    EXPECT_TRUE(after_ == repaired_)
+        << "written after repair: " << ChangesOutside(repaired_, after_, {});
+    EXPECT_EQ(DumpBody(), WholeDump(3, 1));
+  }
+}
+
+// ---- The copy itself -----------------------------------------------------
+
+struct Tamper {
+  RawDrive* drive;
+  uint32_t offset;
+  int32_t afterChunk;
+  std::vector<int32_t> reports;
+};
+
+// Changes one sector behind the copy's back, as a failing medium would.
+void TamperAfterChunk(int32_t chunksWritten, void* context) {
+  Tamper& tamper = *static_cast<Tamper*>(context);
+  tamper.reports.push_back(chunksWritten);
+  if (chunksWritten != tamper.afterChunk) return;
+  const std::string zeros(kBlock, '\0');
+  EXPECT_EQ(tamper.drive->Write(zeros.data(), tamper.offset, kBlock), 512);
+}
+
+TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
+  const std::string image = Pattern(64512, 10);
+  WriteImage(image);
+  AttachDrive(0, OrdinaryDisk(512));
+  for (bool verify : {false, true}) {
+    SCOPED_TRACE(verify ? "verifying" : "not verifying");
+    FILE* file = std::fopen(kImageName, "rb");
+    ASSERT_NE(file, nullptr);
+    RawDrive drive;
+    ASSERT_EQ(drive.Open('A'), 1);
+    Tamper tamper = {&drive, 32256 + 64000, 2, {}};
+    const int32_t copied =
+        CopyImageToDrive(drive, file, 64512, 32256, verify, TamperAfterChunk, &tamper);
+    std::fclose(file);
+    EXPECT_EQ(copied, verify ? kCopyVerifyFailed : kCopyDone);
+    EXPECT_EQ(tamper.reports, std::vector<int32_t>({0, 1, 2}));
+  }
+}
+
+TEST_F(UpdateWorker, CopyFailsWhenTheImageEndsBeforeItsLength) {
+  const std::string image = Pattern(32256, 11);
+  WriteImage(image);
+  AttachDrive(0, OrdinaryDisk(512));
+  FILE* file = std::fopen(kImageName, "rb");
+  ASSERT_NE(file, nullptr);
+  RawDrive drive;
+  ASSERT_EQ(drive.Open('A'), 1);
+  Tamper tamper = {&drive, 0, -1, {}};
+  EXPECT_EQ(CopyImageToDrive(drive, file, 64512, 32256, true, TamperAfterChunk, &tamper),
+            kCopyImageReadFailed);
+  std::fclose(file);
+  drive.Close();
+  EXPECT_EQ(tamper.reports, std::vector<int32_t>({0, 1}));
+  EXPECT_TRUE(DriveBytes(0).substr(32256, 32256) == image) << "first chunk not written";
+}
+
+}  // namespace
