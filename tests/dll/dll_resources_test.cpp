@@ -1,0 +1,655 @@
+// The resources that the built zephlardll.dll carries, read from the DLL
+// itself, mapped as a data file: every id under US English, the bitmaps'
+// formats and the parts of their artwork that the painting code relies on,
+// the icon, both dialog templates and the manifest.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <initializer_list>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "resources/resource.h"
+
+namespace {
+
+constexpr WORD kUsEnglish = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+constexpr int kBitmap = 2, kIcon = 3, kDialog = 5, kGroupIcon = 14, kManifest = 24;
+
+HMODULE Dll() {
+  static const HMODULE module = LoadLibraryExA(ZEPHLAR_DLL_PATH, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  return module;
+}
+
+struct Blob {
+  const unsigned char* data = nullptr;
+  size_t size = 0;
+};
+
+Blob Resource(int type, int id) {
+  HRSRC found = FindResourceExA(Dll(), MAKEINTRESOURCEA(type), MAKEINTRESOURCEA(id), kUsEnglish);
+  if (found == nullptr) return {};
+  HGLOBAL loaded = LoadResource(Dll(), found);
+  if (loaded == nullptr) return {};
+  return {static_cast<const unsigned char*>(LockResource(loaded)), SizeofResource(Dll(), found)};
+}
+
+uint16_t U16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t U32(const unsigned char* p) { return U16(p) | static_cast<uint32_t>(U16(p + 2)) << 16; }
+
+struct Rgb {
+  int r, g, b;
+  bool operator==(const Rgb& o) const { return r == o.r && g == o.g && b == o.b; }
+  bool operator!=(const Rgb& o) const { return !(*this == o); }
+  int Luma() const { return (r * 3 + g * 6 + b) / 10; }
+  bool IsGrey() const { return std::max({r, g, b}) - std::min({r, g, b}) <= 12; }
+};
+
+void PrintTo(const Rgb& c, std::ostream* os) {
+  *os << "RGB(" << c.r << ", " << c.g << ", " << c.b << ")";
+}
+
+const Rgb kWhite{255, 255, 255};
+const Rgb kButtonGround{252, 252, 252};
+
+// A packed 8-bit bottom-up DIB as stored in a bitmap resource; pixels are
+// addressed from the top, as they are drawn.
+struct Dib {
+  bool valid = false;
+  uint32_t headerSize = 0, compression = 0, colorsUsed = 0;
+  int width = 0, height = 0, planes = 0, bitCount = 0;
+  const unsigned char* palette = nullptr;
+  const unsigned char* bits = nullptr;
+  size_t stride = 0;
+
+  Rgb At(int x, int y) const {
+    const unsigned char* entry = palette + 4 * bits[(height - 1 - y) * stride + x];
+    return {entry[2], entry[1], entry[0]};
+  }
+};
+
+Dib ReadBitmap(int id) {
+  const Blob blob = Resource(kBitmap, id);
+  Dib dib;
+  if (blob.data == nullptr || blob.size < 40) return dib;
+  const unsigned char* p = blob.data;
+  dib.headerSize = U32(p);
+  dib.width = static_cast<int32_t>(U32(p + 4));
+  dib.height = static_cast<int32_t>(U32(p + 8));
+  dib.planes = U16(p + 12);
+  dib.bitCount = U16(p + 14);
+  dib.compression = U32(p + 16);
+  dib.colorsUsed = U32(p + 32);
+  dib.stride = (static_cast<size_t>(dib.width) + 3) & ~size_t{3};
+  dib.palette = p + dib.headerSize;
+  dib.bits = dib.palette + 4 * 256;
+  dib.valid = dib.headerSize == 40 && dib.bitCount == 8 && dib.width > 0 && dib.height > 0 &&
+              blob.size >= 40 + 4 * 256 + dib.stride * static_cast<size_t>(dib.height);
+  return dib;
+}
+
+struct BitmapSize {
+  int id, width, height;
+};
+const BitmapSize kBitmaps[] = {{IDB_BACKGROUND, 600, 440}, {IDB_BTN_BACK, 320, 25},
+                               {IDB_BTN_CANCEL, 320, 25},  {IDB_BTN_NEXT, 320, 25},
+                               {IDB_BTN_OK, 320, 25},      {IDB_PANEL, 350, 90}};
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR param) {
+  reinterpret_cast<std::vector<WORD>*>(param)->push_back(language);
+  return TRUE;
+}
+
+TEST(DllResources, EveryResourceIsStoredOnceUnderUsEnglish) {
+  ASSERT_NE(Dll(), nullptr) << ZEPHLAR_DLL_PATH;
+  const std::pair<int, int> resources[] = {{kBitmap, IDB_BACKGROUND},
+                                           {kBitmap, IDB_BTN_BACK},
+                                           {kBitmap, IDB_BTN_CANCEL},
+                                           {kBitmap, IDB_BTN_NEXT},
+                                           {kBitmap, IDB_BTN_OK},
+                                           {kBitmap, IDB_PANEL},
+                                           {kGroupIcon, IDI_APP},
+                                           {kIcon, 1},
+                                           {kDialog, IDD_WIZARD},
+                                           {kDialog, IDD_PANEL},
+                                           {kManifest, 1}};
+  for (const auto& [type, id] : resources) {
+    SCOPED_TRACE("type " + std::to_string(type) + " id " + std::to_string(id));
+    EXPECT_NE(Resource(type, id).data, nullptr);
+    std::vector<WORD> languages;
+    EnumResourceLanguagesA(Dll(), MAKEINTRESOURCEA(type), MAKEINTRESOURCEA(id), CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    EXPECT_EQ(languages, std::vector<WORD>{kUsEnglish});
+  }
+}
+
+// ---------------------------------------------------------------- bitmaps
+
+TEST(DllResourcesBitmaps, AreBottomUp8BitUncompressedWith256Colours) {
+  for (const BitmapSize& expected : kBitmaps) {
+    SCOPED_TRACE("bitmap " + std::to_string(expected.id));
+    const Dib dib = ReadBitmap(expected.id);
+    EXPECT_TRUE(dib.valid);
+    EXPECT_EQ(dib.headerSize, 40u);  // BITMAPINFOHEADER
+    EXPECT_EQ(dib.width, expected.width);
+    EXPECT_EQ(dib.height, expected.height);  // positive: bottom-up
+    EXPECT_EQ(dib.planes, 1);
+    EXPECT_EQ(dib.bitCount, 8);
+    EXPECT_EQ(dib.compression, 0u);  // BI_RGB
+    EXPECT_TRUE(dib.colorsUsed == 256 || dib.colorsUsed == 0) << dib.colorsUsed;
+  }
+}
+
+TEST(DllResourcesBitmaps, LoadAtTheirStoredSize) {
+  for (const BitmapSize& expected : kBitmaps) {
+    SCOPED_TRACE("bitmap " + std::to_string(expected.id));
+    HANDLE image =
+        LoadImageA(Dll(), MAKEINTRESOURCEA(expected.id), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR);
+    ASSERT_NE(image, nullptr);
+    BITMAP header{};
+    EXPECT_EQ(GetObjectA(image, sizeof header, &header), static_cast<int>(sizeof header));
+    EXPECT_EQ(header.bmWidth, expected.width);
+    EXPECT_EQ(header.bmHeight, expected.height);
+    DeleteObject(image);
+  }
+}
+
+// One edge of a window bitmap from the outside in: the two border pixels,
+// then the face.
+void CheckEdge(Rgb outer, Rgb inner, Rgb face, const std::string& where) {
+  EXPECT_TRUE(outer.IsGrey() && inner.IsGrey()) << where;
+  EXPECT_GE(face.r, 200) << where;
+  EXPECT_TRUE(face.IsGrey()) << where;
+  EXPECT_LE(outer.Luma(), face.Luma() - 30) << where;
+  EXPECT_LE(inner.Luma(), face.Luma() - 20) << where;
+}
+
+// Both window bitmaps: a margin of 5 px left and top and 4 px right and
+// bottom, which the window regions cut off, then a 2-px grey border, then
+// the light face. Away from the corners, where the border follows the
+// rounding of the regions.
+TEST(DllResourcesBitmaps, WindowBitmapsHaveTheirMarginThenAGreyBorder) {
+  const std::pair<int, Rgb> windows[] = {{IDB_BACKGROUND, {225, 1, 87}}, {IDB_PANEL, {225, 0, 87}}};
+  for (const auto& [id, margin] : windows) {
+    SCOPED_TRACE("bitmap " + std::to_string(id));
+    const Dib dib = ReadBitmap(id);
+    ASSERT_TRUE(dib.valid);
+    const int w = dib.width, h = dib.height;
+    int wrongMargin = 0, marginInside = 0;
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        const bool inMargin = x < 5 || y < 5 || x >= w - 4 || y >= h - 4;
+        if (inMargin && dib.At(x, y) != margin) ++wrongMargin;
+        if (!inMargin && dib.At(x, y) == margin) ++marginInside;
+      }
+    }
+    EXPECT_EQ(wrongMargin, 0) << "pixels of the margin in another colour";
+    EXPECT_EQ(marginInside, 0) << "pixels inside the margin in the margin colour";
+
+    for (int x = 16; x < w - 16; x += 7) {
+      CheckEdge(dib.At(x, 5), dib.At(x, 6), dib.At(x, 7), "top, x " + std::to_string(x));
+      CheckEdge(dib.At(x, h - 5), dib.At(x, h - 6), dib.At(x, h - 7),
+                "bottom, x " + std::to_string(x));
+    }
+    for (int y = 16; y < h - 16; y += 7) {
+      CheckEdge(dib.At(5, y), dib.At(6, y), dib.At(7, y), "left, y " + std::to_string(y));
+      CheckEdge(dib.At(w - 5, y), dib.At(w - 6, y), dib.At(w - 7, y),
+                "right, y " + std::to_string(y));
+    }
+  }
+}
+
+// The wizard writes the step's title and text and places its controls on
+// the content panel: its white face is the rectangle x 206..571, y 32..311,
+// framed by pixels that are not white.
+TEST(DllResourcesBitmaps, BackgroundContentPanelIsWhiteExactlyOverItsFace) {
+  const Dib dib = ReadBitmap(IDB_BACKGROUND);
+  ASSERT_TRUE(dib.valid);
+  EXPECT_EQ(dib.At(206, 32), kWhite);
+  EXPECT_EQ(dib.At(571, 32), kWhite);
+  EXPECT_EQ(dib.At(206, 311), kWhite);
+  EXPECT_EQ(dib.At(571, 311), kWhite);
+  int notWhite = 0;
+  for (int y = 32; y <= 311; ++y) {
+    for (int x = 206; x <= 571; ++x) notWhite += dib.At(x, y) != kWhite;
+  }
+  EXPECT_EQ(notWhite, 0);
+  for (int x = 205; x <= 572; ++x) {
+    EXPECT_NE(dib.At(x, 31), kWhite) << "x " << x;
+    EXPECT_NE(dib.At(x, 312), kWhite) << "x " << x;
+  }
+  for (int y = 31; y <= 312; ++y) {
+    EXPECT_NE(dib.At(205, y), kWhite) << "y " << y;
+    EXPECT_NE(dib.At(572, y), kWhite) << "y " << y;
+  }
+}
+
+// Around each clipped pill the background shows through, and the Cancel
+// button moves with the client width: the row behind the buttons is plain.
+TEST(DllResourcesBitmaps, BackgroundIsPlainBehindTheButtonRow) {
+  const Dib dib = ReadBitmap(IDB_BACKGROUND);
+  ASSERT_TRUE(dib.valid);
+  int darkest = 255, lightest = 0;
+  for (int y = 404; y <= 429; ++y) {
+    for (int x = 190; x <= 590; ++x) {
+      darkest = std::min(darkest, dib.At(x, y).Luma());
+      lightest = std::max(lightest, dib.At(x, y).Luma());
+    }
+  }
+  EXPECT_LE(lightest - darkest, 12);
+  EXPECT_GE(darkest, 180);
+}
+
+// ---------------------------------------------------------- button strips
+
+// A cell of a strip, x 80 * cell to 80 * cell + 79.
+struct Cell {
+  const Dib& dib;
+  int cell;
+  Rgb At(int x, int y) const { return dib.At(80 * cell + x, y); }
+  // The darkest pixel well inside the pill: the label's ink.
+  int LabelLuma() const {
+    int darkest = 255;
+    for (int y = 6; y <= 18; ++y) {
+      for (int x = 12; x <= 67; ++x) darkest = std::min(darkest, At(x, y).Luma());
+    }
+    return darkest;
+  }
+  bool operator==(const Cell& o) const {
+    for (int y = 0; y < 25; ++y) {
+      for (int x = 0; x < 80; ++x) {
+        if (At(x, y) != o.At(x, y)) return false;
+      }
+    }
+    return true;
+  }
+};
+
+const int kStrips[] = {IDB_BTN_BACK, IDB_BTN_CANCEL, IDB_BTN_NEXT, IDB_BTN_OK};
+
+// The painter clips each cell to a pill from (2, 2) to (78, 22); the ground
+// outside the outline must be the near-white ground in every cell.
+TEST(DllResourcesButtonStrips, PillOutlineSitsOnTheGroundInEveryCell) {
+  for (int id : kStrips) {
+    const Dib dib = ReadBitmap(id);
+    ASSERT_TRUE(dib.valid) << id;
+    for (int i = 0; i < 4; ++i) {
+      SCOPED_TRACE("strip " + std::to_string(id) + " cell " + std::to_string(i));
+      const Cell cell{dib, i};
+      for (int x = 0; x < 80; ++x) {
+        for (int y : {0, 1, 2, 22, 23, 24})
+          EXPECT_EQ(cell.At(x, y), kButtonGround) << x << "," << y;
+      }
+      for (int y = 0; y < 25; ++y) {
+        for (int x : {0, 1, 78, 79}) EXPECT_EQ(cell.At(x, y), kButtonGround) << x << "," << y;
+      }
+      // The outline's extremes: x 2 and 77 halfway down, y 3 and 21 halfway across.
+      const std::pair<int, int> extremes[] = {{2, 12}, {77, 12}, {40, 3}, {40, 21}};
+      for (const auto& [x, y] : extremes) {
+        EXPECT_LE(cell.At(x, y).Luma(), kButtonGround.Luma() - 30) << x << "," << y;
+      }
+    }
+  }
+}
+
+TEST(DllResourcesButtonStrips, CellsShowNormalDisabledPressedAndDarkerLooks) {
+  for (int id : kStrips) {
+    SCOPED_TRACE("strip " + std::to_string(id));
+    const Dib dib = ReadBitmap(id);
+    ASSERT_TRUE(dib.valid);
+    const Cell normal{dib, 0}, disabled{dib, 1}, pressed{dib, 2}, fourth{dib, 3};
+    const Cell cells[] = {normal, disabled, pressed, fourth};
+    for (int a = 0; a < 4; ++a) {
+      for (int b = a + 1; b < 4; ++b) EXPECT_FALSE(cells[a] == cells[b]) << a << " and " << b;
+    }
+    EXPECT_LE(normal.LabelLuma(), 80) << "normal label is dark";
+    EXPECT_GE(disabled.LabelLuma(), normal.LabelLuma() + 60) << "disabled label is faded";
+    EXPECT_GT(disabled.At(40, 3).Luma(), normal.At(40, 3).Luma()) << "disabled outline is faded";
+    EXPECT_LT(pressed.At(40, 3).Luma(), normal.At(40, 3).Luma()) << "pressed outline is darker";
+    EXPECT_GT(pressed.LabelLuma(), normal.LabelLuma()) << "pressed label is grey";
+    EXPECT_LT(fourth.LabelLuma(), normal.LabelLuma()) << "fourth label is darker";
+  }
+}
+
+TEST(DllResourcesButtonStrips, EachStripCarriesItsOwnLabel) {
+  const Dib back = ReadBitmap(IDB_BTN_BACK), cancel = ReadBitmap(IDB_BTN_CANCEL);
+  const Dib next = ReadBitmap(IDB_BTN_NEXT), ok = ReadBitmap(IDB_BTN_OK);
+  ASSERT_TRUE(back.valid && cancel.valid && next.valid && ok.valid);
+  const Cell cells[] = {{back, 0}, {cancel, 0}, {next, 0}, {ok, 0}};
+  for (int a = 0; a < 4; ++a) {
+    for (int b = a + 1; b < 4; ++b) EXPECT_FALSE(cells[a] == cells[b]) << kStrips[a] << kStrips[b];
+  }
+}
+
+// ------------------------------------------------------------------- icon
+
+TEST(DllResourcesIcon, GroupHoldsOne32x32FourBitImageWithAMask) {
+  const Blob group = Resource(kGroupIcon, IDI_APP);
+  ASSERT_GE(group.size, 6u + 14u);
+  EXPECT_EQ(U16(group.data), 0);      // reserved
+  EXPECT_EQ(U16(group.data + 2), 1);  // icons
+  ASSERT_EQ(U16(group.data + 4), 1);
+  const unsigned char* entry = group.data + 6;
+  EXPECT_EQ(entry[0], 32);
+  EXPECT_EQ(entry[1], 32);
+  EXPECT_EQ(entry[2], 16);  // colours
+  EXPECT_EQ(U16(entry + 4), 1);
+  EXPECT_EQ(U16(entry + 6), 4);
+  const uint32_t bytes = U32(entry + 8);
+  const int iconId = U16(entry + 12);
+  EXPECT_EQ(iconId, 1);
+
+  const Blob image = Resource(kIcon, iconId);
+  const uint32_t xorSize = 32 * 16, andSize = 32 * 4;
+  ASSERT_EQ(image.size, 40 + 16 * 4 + xorSize + andSize);
+  EXPECT_EQ(bytes, image.size);
+  const unsigned char* p = image.data;
+  EXPECT_EQ(U32(p), 40u);
+  EXPECT_EQ(U32(p + 4), 32u);
+  EXPECT_EQ(U32(p + 8), 64u);  // colour image and mask
+  EXPECT_EQ(U16(p + 14), 4);
+  EXPECT_EQ(U32(p + 16), 0u);
+  const Rgb standard[16] = {{0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+                            {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {192, 192, 192},
+                            {128, 128, 128}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+                            {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255}};
+  const unsigned char* palette = p + 40;
+  for (int i = 0; i < 16; ++i) {
+    EXPECT_EQ((Rgb{palette[4 * i + 2], palette[4 * i + 1], palette[4 * i]}), standard[i]) << i;
+  }
+
+  // Opaque pixels are the black letters; transparent ones carry colour 0,
+  // so that they leave the screen as it is rather than inverting it.
+  const unsigned char* colours = palette + 16 * 4;
+  const unsigned char* mask = colours + xorSize;
+  int opaque = 0, notBlack = 0, transparentNotZero = 0;
+  for (int y = 0; y < 32; ++y) {
+    for (int x = 0; x < 32; ++x) {
+      const int index = (colours[y * 16 + x / 2] >> (x % 2 ? 0 : 4)) & 0xF;
+      const bool transparent = (mask[y * 4 + x / 8] >> (7 - x % 8)) & 1;
+      if (transparent) {
+        transparentNotZero += index != 0;
+      } else {
+        ++opaque;
+        notBlack += standard[index] != Rgb{0, 0, 0};
+      }
+    }
+  }
+  EXPECT_GT(opaque, 60);
+  EXPECT_LT(opaque, 32 * 32 / 2);
+  EXPECT_EQ(notBlack, 0);
+  EXPECT_EQ(transparentNotZero, 0);
+}
+
+TEST(DllResourcesIcon, LoadsAsA32x32IconWithMask) {
+  HANDLE icon = LoadImageA(Dll(), MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE);
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(GetIconInfo(static_cast<HICON>(icon), &info));
+  EXPECT_TRUE(info.fIcon);
+  ASSERT_NE(info.hbmMask, nullptr);
+  BITMAP mask{};
+  GetObjectA(info.hbmMask, sizeof mask, &mask);
+  EXPECT_EQ(mask.bmWidth, 32);
+  if (info.hbmColor != nullptr) {
+    BITMAP colour{};
+    GetObjectA(info.hbmColor, sizeof colour, &colour);
+    EXPECT_EQ(colour.bmWidth, 32);
+    EXPECT_EQ(colour.bmHeight, 32);
+    DeleteObject(info.hbmColor);
+  }
+  DeleteObject(info.hbmMask);
+  DestroyIcon(static_cast<HICON>(icon));
+}
+
+// ---------------------------------------------------------------- dialogs
+
+struct DialogItem {
+  uint32_t style = 0, exStyle = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;
+  uint32_t id = 0;
+  std::string windowClass, text;
+  int extraBytes = 0;
+};
+
+struct DialogTemplate {
+  bool valid = false, extended = false;
+  uint32_t helpId = 0, style = 0, exStyle = 0;
+  int x = 0, y = 0, cx = 0, cy = 0;
+  std::string menu, windowClass, title, face;
+  int pointSize = 0, weight = 0, italic = 0, charset = 0;
+  std::map<uint32_t, DialogItem> items;
+};
+
+// Reads a string or ordinal field: "" when absent, "#n" for an ordinal.
+class TemplateReader {
+ public:
+  explicit TemplateReader(Blob blob) : blob_(blob) {}
+  bool ok() const { return ok_; }
+  uint16_t Word() { return Take(2) ? U16(blob_.data + pos_ - 2) : 0; }
+  uint32_t Dword() { return Take(4) ? U32(blob_.data + pos_ - 4) : 0; }
+  int Short() { return static_cast<int16_t>(Word()); }
+  uint8_t Byte() { return Take(1) ? blob_.data[pos_ - 1] : 0; }
+  void AlignDword() { pos_ = (pos_ + 3) & ~size_t{3}; }
+  void Skip(size_t n) { Take(n); }
+  std::string StringOrOrdinal() {
+    const uint16_t first = Word();
+    if (first == 0) return "";
+    if (first == 0xFFFF) return "#" + std::to_string(Word());
+    return std::string(1, static_cast<char>(first)) + String();
+  }
+  std::string String() {
+    std::string text;
+    for (uint16_t c = Word(); ok_ && c != 0; c = Word()) text += static_cast<char>(c);
+    return text;
+  }
+
+ private:
+  bool Take(size_t n) {
+    if (!ok_ || pos_ + n > blob_.size) {
+      ok_ = false;
+      return false;
+    }
+    pos_ += n;
+    return true;
+  }
+  Blob blob_;
+  size_t pos_ = 0;
+  bool ok_ = true;
+};
+
+DialogTemplate ReadDialog(int id) {
+  DialogTemplate d;
+  const Blob blob = Resource(kDialog, id);
+  if (blob.data == nullptr) return d;
+  TemplateReader r(blob);
+  d.extended = blob.size >= 4 && U16(blob.data) == 1 && U16(blob.data + 2) == 0xFFFF;
+  int count = 0;
+  if (d.extended) {
+    r.Dword();  // version and signature
+    d.helpId = r.Dword();
+    d.exStyle = r.Dword();
+    d.style = r.Dword();
+  } else {
+    d.style = r.Dword();
+    d.exStyle = r.Dword();
+  }
+  count = r.Word();
+  d.x = r.Short();
+  d.y = r.Short();
+  d.cx = r.Short();
+  d.cy = r.Short();
+  d.menu = r.StringOrOrdinal();
+  d.windowClass = r.StringOrOrdinal();
+  d.title = r.String();
+  if (d.style & DS_SETFONT) {
+    d.pointSize = r.Word();
+    if (d.extended) {
+      d.weight = r.Word();
+      d.italic = r.Byte();
+      d.charset = r.Byte();
+    }
+    d.face = r.String();
+  }
+  for (int i = 0; i < count && r.ok(); ++i) {
+    DialogItem item;
+    r.AlignDword();
+    if (d.extended) {
+      r.Dword();  // help id
+      item.exStyle = r.Dword();
+      item.style = r.Dword();
+    } else {
+      item.style = r.Dword();
+      item.exStyle = r.Dword();
+    }
+    item.x = r.Short();
+    item.y = r.Short();
+    item.cx = r.Short();
+    item.cy = r.Short();
+    item.id = d.extended ? r.Dword() : r.Word();
+    item.windowClass = r.StringOrOrdinal();
+    item.text = r.StringOrOrdinal();
+    item.extraBytes = r.Word();
+    r.Skip(item.extraBytes);
+    d.items[item.id] = item;
+  }
+  d.valid = r.ok() && static_cast<int>(d.items.size()) == count;
+  return d;
+}
+
+void ExpectButton(const DialogTemplate& d, uint32_t id, const std::string& text, uint32_t style,
+                  uint32_t exStyle, int x, int y) {
+  SCOPED_TRACE("control " + std::to_string(id));
+  ASSERT_EQ(d.items.count(id), 1u);
+  const DialogItem& item = d.items.at(id);
+  EXPECT_EQ(item.text, text);
+  EXPECT_EQ(item.windowClass, "#128");  // the predefined button class
+  EXPECT_EQ(item.style, style);
+  EXPECT_EQ(item.exStyle, exStyle);
+  EXPECT_EQ(item.x, x);
+  EXPECT_EQ(item.y, y);
+  EXPECT_EQ(item.cx, 50);
+  EXPECT_EQ(item.cy, 14);
+  EXPECT_EQ(item.extraBytes, 0);
+}
+
+TEST(DllResourcesDialogs, WizardIsAnExtendedBorderlessPopupWithHiddenCommandButtons) {
+  const DialogTemplate d = ReadDialog(IDD_WIZARD);
+  ASSERT_TRUE(d.valid);
+  EXPECT_TRUE(d.extended);
+  EXPECT_EQ(d.helpId, 0u);
+  // WS_POPUP | WS_VISIBLE | DS_CENTER | DS_SETFONT | DS_3DLOOK: no caption,
+  // no border, no system menu.
+  EXPECT_EQ(d.style, 0x90000844u);
+  EXPECT_EQ(d.exStyle, 0u);
+  EXPECT_EQ(d.x, 0);
+  EXPECT_EQ(d.y, 0);
+  EXPECT_EQ(d.cx, 425);
+  EXPECT_EQ(d.cy, 270);
+  EXPECT_EQ(d.menu, "");
+  EXPECT_EQ(d.windowClass, "");
+  EXPECT_EQ(d.title, "");
+  EXPECT_EQ(d.pointSize, 8);
+  EXPECT_EQ(d.weight, 0);
+  EXPECT_EQ(d.italic, 0);
+  EXPECT_EQ(d.charset, 1);
+  EXPECT_EQ(d.face, "MS Sans Serif");
+  ASSERT_EQ(d.items.size(), 3u);
+  // WS_CHILD | WS_TABSTOP, never WS_VISIBLE; Next is the default button.
+  ExpectButton(d, ID_WIZARD_NEXT, "Next", 0x40010001, 0, 0, 36);
+  ExpectButton(d, ID_WIZARD_BACK, "Back", 0x40010000, 0, 0, 18);
+  ExpectButton(d, ID_WIZARD_CANCEL, "Cancel", 0x40010000, WS_EX_TRANSPARENT, 0, 0);
+}
+
+TEST(DllResourcesDialogs, PanelIsAClassicHiddenPopupWithContinueAndCancel) {
+  const DialogTemplate d = ReadDialog(IDD_PANEL);
+  ASSERT_TRUE(d.valid);
+  EXPECT_FALSE(d.extended);
+  // WS_POPUP | DS_CENTER | DS_CONTROL | DS_SETFOREGROUND | DS_SETFONT |
+  // DS_3DLOOK: not visible until shown.
+  EXPECT_EQ(d.style, 0x80000E44u);
+  EXPECT_EQ(d.exStyle, 0u);
+  EXPECT_EQ(d.x, 0);
+  EXPECT_EQ(d.y, 0);
+  EXPECT_EQ(d.cx, 248);
+  EXPECT_EQ(d.cy, 78);
+  EXPECT_EQ(d.menu, "");
+  EXPECT_EQ(d.windowClass, "");
+  EXPECT_EQ(d.title, "");
+  EXPECT_EQ(d.pointSize, 8);
+  EXPECT_EQ(d.face, "MS Sans Serif");
+  ASSERT_EQ(d.items.size(), 2u);
+  ExpectButton(d, IDOK, "Continue", 0x50010001, 0, 191, 57);
+  ExpectButton(d, IDCANCEL, "Cancel", 0x50010000, 0, 7, 57);
+}
+
+// --------------------------------------------------------------- manifest
+
+// The attributes of the first element named tag in xml, or an empty map.
+std::map<std::string, std::string> Attributes(const std::string& xml, const std::string& tag) {
+  const std::string blanks = " \t\r\n";
+  size_t at = xml.find("<" + tag);
+  while (at != std::string::npos && blanks.find(xml[at + tag.size() + 1]) == std::string::npos) {
+    at = xml.find("<" + tag, at + 1);
+  }
+  if (at == std::string::npos) return {};
+  const size_t end = xml.find('>', at);
+  std::map<std::string, std::string> attributes;
+  for (size_t pos = at + tag.size() + 1;;) {
+    const size_t eq = xml.find('=', pos);
+    if (eq == std::string::npos || eq > end) break;
+    const size_t nameStart = xml.find_first_not_of(blanks, pos);
+    const size_t nameEnd = xml.find_last_not_of(blanks, eq - 1) + 1;
+    const size_t open = xml.find('"', eq);
+    const size_t close = xml.find('"', open + 1);
+    if (close == std::string::npos) break;
+    attributes[xml.substr(nameStart, nameEnd - nameStart)] = xml.substr(open + 1, close - open - 1);
+    pos = close + 1;
+  }
+  return attributes;
+}
+
+// The text between the first <tag> and the </tag> after it.
+std::string Element(const std::string& xml, const std::string& tag) {
+  const size_t open = xml.find("<" + tag + ">");
+  const size_t close = xml.find("</" + tag + ">", open);
+  if (open == std::string::npos || close == std::string::npos) return "";
+  return xml.substr(open + tag.size() + 2, close - open - tag.size() - 2);
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(DllResourcesManifest, NamesTheLibraryAndAsksForCommonControls6) {
+  const Blob blob = Resource(kManifest, 1);
+  ASSERT_NE(blob.data, nullptr);
+  const std::string xml(reinterpret_cast<const char*>(blob.data), blob.size);
+  EXPECT_EQ(xml.rfind("<?xml", 0), 0u);
+  EXPECT_EQ(Attributes(xml, "assembly")["manifestVersion"], "1.0");
+  const std::map<std::string, std::string> self = {{"processorArchitecture", "x86"},
+                                                   {"version", "5.1.0.0"},
+                                                   {"type", "win32"},
+                                                   {"name", "zephlardll.dll"}};
+  EXPECT_EQ(Attributes(xml, "assemblyIdentity"), self);
+  EXPECT_EQ(Element(xml, "description"), "Zephlar");
+
+  EXPECT_EQ(Count(xml, "<dependentAssembly>"), 1);
+  EXPECT_EQ(Count(xml, "<assemblyIdentity"), 2);
+  const std::map<std::string, std::string> controls = {
+      {"type", "win32"},      {"name", "Microsoft.Windows.Common-Controls"},
+      {"version", "6.0.0.0"}, {"publicKeyToken", "6595b64144ccf1df"},
+      {"language", "*"},      {"processorArchitecture", "x86"}};
+  EXPECT_EQ(
+      Attributes(Element(Element(xml, "dependency"), "dependentAssembly"), "assemblyIdentity"),
+      controls);
+}
+
+}  // namespace
