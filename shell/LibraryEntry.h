@@ -1,0 +1,13 @@
+// The library's entry points behind the exports, and the platform check.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+// Reads the step script and opens the wizard: modal without a parent,
+// modeless under `parent`. Does nothing while a modeless wizard is open.
+void OpenWizard(HWND parent);
+
+// 1 on an NT-family Windows, else 0. No version number is looked at.
+int32_t IsNtPlatform();

@@ -1,0 +1,273 @@
+#include "tests/gui/GuiHarness.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "tests/support/TestFiles.h"
+
+POINT CancelPoint(HWND wizard) {
+  RECT client;
+  GetClientRect(wizard, &client);
+  return {client.right - 142 + 40, 416};
+}
+
+static std::string ClassOf(HWND window) {
+  char name[64] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+static std::string TextOf(HWND window) {
+  char text[256] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+static BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
+  auto* found = reinterpret_cast<std::vector<HWND>*>(lParam);
+  if (IsWindowVisible(child)) found->push_back(child);
+  return TRUE;
+}
+
+std::vector<ChildInfo> VisibleChildren(HWND wizard) {
+  std::vector<HWND> windows;
+  EnumChildWindows(wizard, CollectChild, reinterpret_cast<LPARAM>(&windows));
+  std::vector<ChildInfo> children;
+  for (HWND window : windows) {
+    if (GetParent(window) != wizard) continue;  // a combo box's own parts
+    ChildInfo info{window, ClassOf(window), TextOf(window), GetDlgCtrlID(window), {}, {}, -1, -1};
+    GetWindowRect(window, &info.rect);
+    MapWindowPoints(nullptr, wizard, reinterpret_cast<POINT*>(&info.rect), 2);
+    if (_stricmp(info.windowClass.c_str(), "ComboBox") == 0) {
+      const auto count = static_cast<int>(SendMessageA(window, CB_GETCOUNT, 0, 0));
+      for (int i = 0; i < count; ++i) {
+        char item[256] = "";
+        SendMessageA(window, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(item));
+        info.items.push_back(item);
+      }
+      info.selection = static_cast<int>(SendMessageA(window, CB_GETCURSEL, 0, 0));
+    } else if (_stricmp(info.windowClass.c_str(), "ListBox") == 0) {
+      info.listCount = static_cast<int>(SendMessageA(window, LB_GETCOUNT, 0, 0));
+    }
+    children.push_back(info);
+  }
+  return children;
+}
+
+static BOOL CALLBACK CollectWizard(HWND window, LPARAM lParam) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == GetCurrentProcessId() && ClassOf(window) == "#32770" &&
+      TextOf(window) == "Zephlar") {
+    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> FindWizards() {
+  std::vector<HWND> wizards;
+  EnumWindows(CollectWizard, reinterpret_cast<LPARAM>(&wizards));
+  return wizards;
+}
+
+HWND WaitForWizard() {
+  for (int i = 0; i < 500; ++i) {
+    const std::vector<HWND> wizards = FindWizards();
+    if (!wizards.empty()) return wizards.front();
+    Sleep(10);
+  }
+  return nullptr;
+}
+
+void PumpMessages() {
+  for (int round = 0; round < 3; ++round) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    Sleep(10);
+  }
+}
+
+void Press(HWND wizard, POINT at) {
+  SendMessageA(wizard, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+}
+
+void Release(HWND wizard, POINT at) {
+  SendMessageA(wizard, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
+void Click(HWND wizard, POINT at) {
+  Press(wizard, at);
+  Release(wizard, at);
+}
+
+// Copies `width` x `height` pixels at (x, y) of `dc` into 32-bit pixels.
+static Capture CaptureDc(HDC dc, int x, int y, int width, int height) {
+  Capture capture;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (dib == nullptr) return capture;
+  HDC memory = CreateCompatibleDC(dc);
+  HGDIOBJ previous = SelectObject(memory, dib);
+  BitBlt(memory, 0, 0, width, height, dc, x, y, SRCCOPY);
+  GdiFlush();
+  capture.width = width;
+  capture.height = height;
+  const auto* source = static_cast<const unsigned*>(bits);
+  capture.pixels.assign(source, source + static_cast<size_t>(width) * height);
+  for (unsigned& pixel : capture.pixels) pixel &= 0xFFFFFF;
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  DeleteObject(dib);
+  return capture;
+}
+
+Capture CaptureClient(HWND wizard) {
+  PumpMessages();
+  RECT client;
+  GetClientRect(wizard, &client);
+  HDC dc = GetDC(wizard);
+  Capture capture = CaptureDc(dc, 0, 0, client.right, client.bottom);
+  ReleaseDC(wizard, dc);
+  return capture;
+}
+
+bool SaveWindowBmp(HWND window, const std::string& path) {
+  PumpMessages();
+  RECT frame;
+  GetWindowRect(window, &frame);
+  HDC dc = GetWindowDC(window);
+  Capture capture = CaptureDc(dc, 0, 0, frame.right - frame.left, frame.bottom - frame.top);
+  ReleaseDC(window, dc);
+  if (capture.pixels.empty()) return false;
+  // What lies outside the window's shape is not seen: white, as on a page.
+  HRGN shape = CreateRectRgn(0, 0, 0, 0);
+  if (GetWindowRgn(window, shape) != ERROR) {
+    for (int y = 0; y < capture.height; ++y) {
+      for (int x = 0; x < capture.width; ++x) {
+        if (!PtInRegion(shape, x, y))
+          capture.pixels[static_cast<size_t>(y) * capture.width + x] = 0xFFFFFF;
+      }
+    }
+  }
+  DeleteObject(shape);
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = capture.width;
+  header.biHeight = -capture.height;
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  const DWORD pixelBytes = static_cast<DWORD>(capture.pixels.size() * 4);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;  // "BM"
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + pixelBytes;
+  FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  std::fwrite(&file, sizeof file, 1, out);
+  std::fwrite(&header, sizeof header, 1, out);
+  std::fwrite(capture.pixels.data(), 1, pixelBytes, out);
+  return std::fclose(out) == 0;
+}
+
+int DrawnCell(HMODULE dll, const Capture& capture, int stripId, int left, int top) {
+  HBITMAP strip = static_cast<HBITMAP>(
+      LoadImageA(dll, MAKEINTRESOURCEA(stripId), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+  if (strip == nullptr) return -1;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HGDIOBJ previous = SelectObject(memory, strip);
+  const Capture cells = CaptureDc(memory, 0, 0, 320, 25);
+  SelectObject(memory, previous);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(strip);
+  // Points well inside the pill, away from its clipped rim.
+  for (int cell = 0; cell < 4; ++cell) {
+    bool same = true;
+    for (int y = 6; same && y <= 19; y += 3) {
+      for (int x = 8; same && x <= 72; x += 2) {
+        same = cells.At(cell * 80 + x, y) == capture.At(left + x, top + y);
+      }
+    }
+    if (same) return cell;
+  }
+  return -1;
+}
+
+void WizardFixture::SetUp() {
+  char directory[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof directory, directory);
+  home_ = directory;
+  scratch_ = home_ + "\\" + TestFileName("dir");
+  CreateDirectoryA(scratch_.c_str(), nullptr);
+  ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str())) << scratch_;
+  DeleteFileA("steps.stp");
+
+  dll_ = LoadLibraryA(ZEPHLAR_DLL_PATH);
+  ASSERT_NE(dll_, nullptr) << ZEPHLAR_DLL_PATH;
+  wizard_ = reinterpret_cast<ZephlarWizardFunction>(
+      reinterpret_cast<void*>(GetProcAddress(dll_, ZEPHLAR_WIZARD_EXPORT)));
+  wizardHwnd_ = reinterpret_cast<ZephlarWizardHwndFunction>(
+      reinterpret_cast<void*>(GetProcAddress(dll_, ZEPHLAR_WIZARD_HWND_EXPORT)));
+  running_ = reinterpret_cast<ZephlarRunningFunction>(
+      reinterpret_cast<void*>(GetProcAddress(dll_, ZEPHLAR_RUNNING_EXPORT)));
+  ASSERT_TRUE(wizard_ != nullptr && wizardHwnd_ != nullptr && running_ != nullptr);
+  host_ = CreateWindowExA(0, "Static", "host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                          nullptr);
+  ASSERT_NE(host_, nullptr);
+}
+
+void WizardFixture::TearDown() {
+  // The library cannot go while one of its windows is open.
+  for (HWND wizard : FindWizards()) SendMessageA(wizard, WM_CLOSE, 0, 0);
+  PumpMessages();
+  if (host_ != nullptr) DestroyWindow(host_);
+  if (dll_ != nullptr) FreeLibrary(dll_);
+  DeleteFileA("steps.stp");
+  SetCurrentDirectoryA(home_.c_str());
+  RemoveDirectoryA(scratch_.c_str());
+}
+
+void WizardFixture::WriteScript(const std::string& text) {
+  FILE* file = std::fopen("steps.stp", "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(text.data(), 1, text.size(), file);
+  std::fclose(file);
+}
+
+HWND WizardFixture::OpenModeless() {
+  wizardHwnd_(host_);
+  const std::vector<HWND> wizards = FindWizards();
+  return wizards.empty() ? nullptr : wizards.front();
+}
+
+int WizardFixture::PageShown(HWND wizard) {
+  for (const ChildInfo& child : VisibleChildren(wizard)) {
+    int page = 0;
+    if (std::sscanf(child.text.c_str(), "page %d", &page) == 1) return page;
+  }
+  return 0;
+}
+
+std::string PagedScript(int pages, const std::string& extra, int declared) {
+  std::string script = "steps " + std::to_string(declared < 0 ? pages : declared) + "\n";
+  for (int n = 1; n <= pages; ++n) {
+    const std::string step = "step" + std::to_string(n) + ".";
+    script += step + "title.Page %d of %d\n" + step + "numcontrols.1\n" + step +
+              "controls1.type.1\n" + step + "controls1.x.210\n" + step + "controls1.y.250\n" +
+              step + "controls1.width.200\n" + step + "controls1.height.20\n" + step +
+              "controls1.value.page " + std::to_string(n) + "\n";
+  }
+  return script + extra + "end\n";
+}

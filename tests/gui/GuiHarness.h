@@ -1,0 +1,91 @@
+// Driving the built DLL's wizard from a test: loading the library afresh,
+// a scratch directory with its steps.stp, finding the wizard, pressing its
+// drawn buttons, reading its child windows and its pixels.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "shell/Zephlar.h"
+
+// Client points inside the drawn buttons of a 600 x 440 wizard.
+constexpr POINT kBackPoint = {234, 416};
+constexpr POINT kNextPoint = {318, 416};
+POINT CancelPoint(HWND wizard);  // follows the client width
+constexpr POINT kBackgroundPoint = {100, 300};
+
+// One child window of the wizard, as a user sees it.
+struct ChildInfo {
+  HWND window;
+  std::string windowClass;
+  std::string text;
+  int id;
+  RECT rect;                       // wizard client coordinates
+  std::vector<std::string> items;  // a combo box's list
+  int selection;                   // a combo box's selected item, or -1
+  int listCount;                   // a list box's line count
+};
+
+// The visible children of `wizard`, in creation order.
+std::vector<ChildInfo> VisibleChildren(HWND wizard);
+
+// Top-level windows of this process of class #32770 titled "Zephlar".
+std::vector<HWND> FindWizards();
+// Waits up to five seconds for a wizard to appear; null if none does.
+HWND WaitForWizard();
+
+// Handles the messages waiting on this thread, so that child windows paint.
+void PumpMessages();
+
+void Press(HWND wizard, POINT at);
+void Release(HWND wizard, POINT at);
+void Click(HWND wizard, POINT at);
+
+// The wizard's client area as 32-bit pixels, top row first.
+struct Capture {
+  int width = 0;
+  int height = 0;
+  std::vector<unsigned> pixels;  // 0x00RRGGBB
+  unsigned At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+Capture CaptureClient(HWND wizard);
+// Writes the whole window (frame included) to `path` as a BMP file.
+bool SaveWindowBmp(HWND window, const std::string& path);
+
+// Which cell (0 to 3) of the strip bitmap `stripId` in `dll` the drawn button
+// at client corner (left, top) shows; -1 when it shows none of them.
+int DrawnCell(HMODULE dll, const Capture& capture, int stripId, int left, int top);
+
+// The fixture: a scratch directory as the current directory, the DLL loaded
+// afresh (so every test starts from the library's load-time state), its
+// exports bound by their decorated names, and a hidden host window.
+class WizardFixture : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  void WriteScript(const std::string& text);
+  // Opens the modeless wizard under the host window; null if none appeared.
+  HWND OpenModeless();
+  // The number of the page shown, read from its "page N" label; 0 for none.
+  int PageShown(HWND wizard);
+
+  HMODULE dll_ = nullptr;
+  ZephlarWizardFunction wizard_ = nullptr;
+  ZephlarWizardHwndFunction wizardHwnd_ = nullptr;
+  ZephlarRunningFunction running_ = nullptr;
+  HWND host_ = nullptr;
+
+ private:
+  std::string home_;
+  std::string scratch_;
+};
+
+// A script of `pages` pages, page N titled "Page N of <count>" and holding
+// one Label "page N", followed by `extra` script lines (which override) and
+// "end". The "steps" line declares `declared` steps, or `pages` when negative.
+std::string PagedScript(int pages, const std::string& extra = "", int declared = -1);
