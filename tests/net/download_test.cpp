@@ -1,0 +1,83 @@
+// The firmware-sources download against a server of the test's own on the
+// loopback address.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "net/FirmwareSources.h"
+#include "tests/net/LoopbackServer.h"
+#include "tests/net/ScratchDirectory.h"
+
+namespace {
+
+// Binary on purpose: a line end, a NUL and a high byte must come through as
+// they are.
+constexpr char kBodyBytes[] = "firmware sources\r\n\0\x01\xff line two\n";
+const std::string kBody(kBodyBytes, sizeof kBodyBytes - 1);
+const std::string kEarlier = "an earlier copy, longer than the body that replaces it......";
+
+class DownloadTest : public ScratchDirectoryTest {
+ protected:
+  void SetUp() override {
+    ScratchDirectoryTest::SetUp();
+    // A proxy from the environment would carry the requests off this machine.
+    for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
+      ASSERT_EQ(GetEnvironmentVariableA(name, nullptr, 0), 0u) << name << " is set";
+    }
+  }
+};
+
+TEST_F(DownloadTest, WritesExactlyTheBodyAndReturnsOne) {
+  LoopbackServer server(kBody);
+  ASSERT_TRUE(server.listening());
+  EXPECT_EQ(DownloadFirmwareSources(server.Address("/sources.dat").c_str()), 1);
+  EXPECT_EQ(server.requests(), 1);
+  EXPECT_EQ(ReadWholeFile("frmwrsrc.dat"), kBody);
+}
+
+TEST_F(DownloadTest, ReplacesAnEarlierCopyAndLeavesTempUgiAlone) {
+  WriteWholeFile("frmwrsrc.dat", kEarlier);
+  WriteWholeFile("temp.ugi", "kept");
+  LoopbackServer server(kBody);
+  ASSERT_TRUE(server.listening());
+  EXPECT_EQ(DownloadFirmwareSources(server.Address("/sources.dat").c_str()), 1);
+  EXPECT_EQ(ReadWholeFile("frmwrsrc.dat"), kBody);
+  EXPECT_EQ(ReadWholeFile("temp.ugi"), "kept");
+}
+
+// The step script stores the address with the line feed of its line.
+TEST_F(DownloadTest, TakesTheAddressWithItsLineFeed) {
+  LoopbackServer server(kBody);
+  ASSERT_TRUE(server.listening());
+  EXPECT_EQ(DownloadFirmwareSources((server.Address("/list/sources.txt") + "\n").c_str()), 1);
+  EXPECT_EQ(ReadWholeFile("frmwrsrc.dat"), kBody);
+  EXPECT_EQ(server.lastRequestLine().rfind("GET /list/sources.txt HTTP/1.", 0), 0u)
+      << server.lastRequestLine();
+}
+
+// Failures that the download reports before any data arrives: nothing
+// listening on the port, and a scheme that nothing handles.
+TEST_F(DownloadTest, FailureReturnsZeroAndClearsBothFiles) {
+  const std::string addresses[] = {
+      "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/sources.dat\n",
+      "zephlarnone://loopback/sources.dat\n",
+  };
+  for (const std::string& address : addresses) {
+    WriteWholeFile("frmwrsrc.dat", kEarlier);
+    WriteWholeFile("temp.ugi", "partial");
+    EXPECT_EQ(DownloadFirmwareSources(address.c_str()), 0) << address;
+    EXPECT_NE(ReadWholeFile("frmwrsrc.dat"), kEarlier) << address;
+    EXPECT_FALSE(FileExists("temp.ugi")) << address;
+  }
+}
+
+TEST_F(DownloadTest, FailureWithoutTempUgiIsStillZero) {
+  const std::string address =
+      "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/sources.dat";
+  EXPECT_EQ(DownloadFirmwareSources(address.c_str()), 0);
+  EXPECT_FALSE(FileExists("temp.ugi"));
+}
+
+}  // namespace
