@@ -52,17 +52,6 @@ std::string ScratchDirectoryTest::PathOf(const std::string& name) const {
   return scratch_ + "\\" + name;
 }
 
-std::string ReadWholeFile(const std::string& name) {
-  std::string bytes;
-  FILE* file = std::fopen(name.c_str(), "rb");
-  if (file == nullptr) return bytes;
-  char chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
-  std::fclose(file);
-  return bytes;
-}
-
 bool FileExists(const std::string& name) {
   return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

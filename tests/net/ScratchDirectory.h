@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "tests/support/TestFiles.h"  // ReadWholeFile
+
 class ScratchDirectoryTest : public testing::Test {
  protected:
   void SetUp() override;
@@ -19,9 +21,6 @@ class ScratchDirectoryTest : public testing::Test {
  private:
   std::string previous_;
 };
-
-// The whole content of a file; an empty string when it cannot be read.
-std::string ReadWholeFile(const std::string& name);
 
 bool FileExists(const std::string& name);
 
