@@ -1,0 +1,11 @@
+// The modal prompt that asks the user to attach the zAze before each device
+// search, and after a failed search says so and offers to retry.
+#pragma once
+
+#include <windows.h>
+
+// The dialog procedure of template 116 (IDD_PANEL) as the device-search
+// prompt. The dialog ends with 1 for Continue or Retry (or Enter) and with 2
+// for Cancel (or Esc, or a close request). It searches nothing itself: it
+// shows the failure notice while FoundDriveLetter is -1.
+INT_PTR CALLBACK DeviceSearchDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,94 @@
+#include "skin/PanelDialog.h"
+
+#include <cstring>
+
+#include "device/DeviceUi.h"
+#include "resources/resource.h"
+#include "shell/WizardState.h"
+#include "skin/GdiScope.h"
+
+namespace {
+
+// The shape in window coordinates; the panel has no frame, so these are
+// client coordinates too, whatever pixel size the template's units give.
+constexpr int kShapeLeft = 5;
+constexpr int kShapeTop = 7;
+constexpr int kShapeRight = 369;
+constexpr int kShapeBottom = 122;
+constexpr int kShapeCorner = 14;
+// The artwork's margin beyond the shape, on the right and at the bottom.
+constexpr int kOuterMargin = 4;
+
+// The shape and the artwork are fixed in pixels, but the template's size
+// follows the dialog font's units; where that font comes out smaller than
+// intended, the panel grows so that its rounded foot is not cut off and the
+// stretched margin stays outside the shape.
+void HoldShapeArea(HWND window) {
+  RECT client, frame;
+  GetClientRect(window, &client);
+  const LONG wider = kShapeRight + kOuterMargin - client.right;
+  const LONG taller = kShapeBottom + kOuterMargin - client.bottom;
+  if (wider <= 0 && taller <= 0) return;
+  GetWindowRect(window, &frame);
+  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + (wider > 0 ? wider : 0),
+               frame.bottom - frame.top + (taller > 0 ? taller : 0),
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Without the bitmap's header there is no size to stretch from; the ground
+// then stays as the dialog's white brush erased it.
+void PaintBackground(HDC dc, const RECT& client, HDC memory, HBITMAP bitmap) {
+  BITMAP header;
+  if (GetObjectA(bitmap, sizeof header, &header) == 0) {
+    LogStatus("Error GetObject!\n");
+    return;
+  }
+  ScopedSelect select(memory, bitmap);
+  if (!select.selected()) return;
+  StretchBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, header.bmWidth, header.bmHeight,
+             SRCCOPY);
+}
+
+void PaintText(HDC dc, const RECT& client, const char* text) {
+  LOGFONTA description;
+  std::memset(&description, 0, sizeof description);
+  description.lfHeight = 17;
+  description.lfWeight = FW_MEDIUM;
+  std::memcpy(description.lfFaceName, "Arial", sizeof "Arial");
+  ScopedGdiObject font(CreateFontIndirectA(&description));
+  ScopedSelect select(dc, font.get());  // undone before the font is deleted
+  SetBkMode(dc, TRANSPARENT);
+  RECT area = {client.left + 10, client.top + 14, client.right - 8, client.bottom};
+  DrawTextA(dc, text, static_cast<int>(std::strlen(text)), &area, DT_WORDBREAK | DT_CENTER);
+}
+
+}  // namespace
+
+HBITMAP SetUpPanel(HWND window) {
+  HoldShapeArea(window);
+  // Once set, the region belongs to the window.
+  HRGN region = CreateRoundRectRgn(kShapeLeft, kShapeTop, kShapeRight, kShapeBottom, kShapeCorner,
+                                   kShapeCorner);
+  if (region != nullptr && !SetWindowRgn(window, region, TRUE)) DeleteObject(region);
+  return static_cast<HBITMAP>(
+      LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_PANEL), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+}
+
+INT_PTR PanelColour(HDC dc) {
+  SetBkMode(dc, TRANSPARENT);
+  return reinterpret_cast<INT_PTR>(GetStockObject(WHITE_BRUSH));
+}
+
+void PaintPanel(HDC dc, const RECT& client, HBITMAP bitmap, const char* text) {
+  {
+    ScopedMemoryDc memory(dc);
+    if (memory.get() == nullptr) return;
+    PaintBackground(dc, client, memory.get(), bitmap);
+  }
+  PaintText(dc, client, text);
+}
+
+void ReleasePanel(HBITMAP& bitmap) {
+  if (bitmap != nullptr) DeleteObject(bitmap);
+  bitmap = nullptr;
+}
