@@ -1,13 +1,214 @@
-// Not written yet: the Windows check and device search, the firmware file
-// choice and web-site button, the download and the update start come later.
-// Until then the wizard opens straight onto its page, and these never close
-// the wizard or start anything.
 #include "shell/StepActions.h"
 
-void RunStartupActions(HWND /*wizard*/) {}
+#include <commdlg.h>
+#include <process.h>
 
-void ScanPageControls(HWND /*wizard*/, HWND /*control*/) {}
+#include <cstdio>
+#include <cstring>
 
-int32_t RunLeavingActions(HWND /*wizard*/) { return 0; }
+#include "device/Contact.h"
+#include "device/DeviceUi.h"
+#include "device/Discovery.h"
+#include "device/FirmwareImage.h"
+#include "device/UpdateWorker.h"
+#include "net/FirmwareSources.h"
+#include "net/MakerSite.h"
+#include "net/WebPage.h"
+#include "script/StepControls.h"
+#include "shell/LibraryEntry.h"
+#include "shell/WizardState.h"
+#include "skin/DeviceSearchDialog.h"
+#include "skin/ProgressDialog.h"
 
-int32_t RunUpdateStart(HWND /*wizard*/) { return 0; }
+namespace {
+
+// Action codes in the `selected` field of an Action control.
+constexpr int32_t kFetchSources = 5;
+constexpr int32_t kStartUpdate = 6;
+
+// 'g': without a search, RawDrive makes physical drive 38 of it (DOS drive 39
+// on the 9x path).
+constexpr signed char kUnsearchedDrive = 0x67;
+
+constexpr char kOldWindowsCaption[] = "Zephlar Requires XP or 2000";
+constexpr char kOldWindowsText[] =
+    "Current Only Windows 2000 and Windows XP are supported.\nIf you believe that this is major "
+    "problem and support needs\nto be added, e-mail: " ZEPHLAR_SUPPORT_ADDRESS;
+
+constexpr char kSourcesFailed[] =
+    "Unable to obtain firmware sources!\nMake sure you are connected to the "
+    "internet.\n" ZEPHLAR_SOURCES_HELP;
+
+constexpr char kNoProgressWindow[] =
+    "Error: Unable to open the progress window!\n\n" ZEPHLAR_SUPPORT_LINE;
+constexpr char kNoWorker[] = "Error: Unable to start the firmware update!\n\n" ZEPHLAR_SUPPORT_LINE;
+
+// Each pattern ends at the pair's own terminator; the array's adds the second.
+constexpr char kFirmwareFilter[] = "Firmware Files\0*.*\0";
+// The structure as Windows 2000 and earlier know it, without the trailing
+// reserved fields.
+constexpr DWORD kOpenFileNameSize = 76;
+static_assert(kOpenFileNameSize <= sizeof(OPENFILENAMEA), "a prefix of the structure");
+
+// The control slots of `step` that may hold something.
+int32_t ControlCount(const WizardStep& step) {
+  if (step.numcontrols < 0) return 0;
+  return step.numcontrols > kControlsPerStep ? kControlsPerStep : step.numcontrols;
+}
+
+bool IsAction(const StepControl& control, int32_t code) {
+  return control.type == kAction && control.selected == code;
+}
+
+void SearchForZaze(HWND wizard) {
+  for (;;) {
+    const INT_PTR choice = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard,
+                                           DeviceSearchDlgProc, 0);
+    // A prompt that could not be shown counts as Continue.
+    if (choice == IDCANCEL) {
+      DestroyWindow(wizard);
+      return;
+    }
+    FoundDriveLetter = static_cast<signed char>(FindZazeDrive());
+    if (FoundDriveLetter != static_cast<signed char>(kNoDriveFound)) return;
+  }
+}
+
+void ChooseFirmwareFile(HWND wizard) {
+  // The dialog's title goes to a buffer of its own: written over FirmwarePath
+  // it would leave there only the bare file name, which names the chosen file
+  // only while the current directory is the file's folder.
+  char title[MAX_PATH] = "";
+  OPENFILENAMEA dialog;
+  std::memset(&dialog, 0, sizeof dialog);
+  dialog.lStructSize = kOpenFileNameSize;
+  dialog.hwndOwner = wizard;
+  dialog.hInstance = ModuleInstance;
+  dialog.lpstrFilter = kFirmwareFilter;
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = FirmwarePath;  // also the initial name: the last file chosen
+  dialog.nMaxFile = sizeof FirmwarePath;
+  dialog.lpstrFileTitle = title;
+  dialog.nMaxFileTitle = sizeof title;
+  dialog.lpstrDefExt = "";
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  if (!GetOpenFileNameA(&dialog)) return;
+
+  // The verdict lives in the table, so it holds while the user pages back
+  // and forth.
+  WizardStep& step = ShownStep();
+  if (IsFirmwareFile(FirmwarePath)) {
+    ButtonStates[kNextButton] = kButtonNormal;
+    step.forward = 1;
+    MessageBoxA(wizard, "The file has been verified as the correct firmware file.", "File verified",
+                MB_OK);
+  } else {
+    MessageBoxA(wizard, "The selected file is NOT a valid firmware file!", "Error", MB_OK);
+    ButtonStates[kNextButton] = kButtonDisabled;
+    step.forward = 0;
+  }
+  InvalidateRect(wizard, nullptr, FALSE);
+  UpdateWindow(wizard);
+}
+
+// Asks leave and downloads `address` (as the script stored it, line feed
+// included). False when the user declined: the wizard is then closed.
+bool FetchSources(HWND wizard, const char* address) {
+  char question[400];
+  // The address is script text: an argument, never part of the format.
+  std::snprintf(question, sizeof question,
+                "The Zephlar needs to connect to the\ninternet to check for possible firmware "
+                "sources.\n\nChecking at: %.*s\nDo you wish to continue?",
+                kControlValueSize - 1, address);
+  if (MessageBoxA(wizard, question, "Zephlar Internet Connection", MB_YESNO) != IDYES) {
+    MessageBoxA(wizard, "You have chosen not to connect, the Zephlar will now close.", "Zephlar",
+                MB_OK);
+    DestroyWindow(wizard);
+    return false;
+  }
+  LogStatus("Connecting to server.. Please wait");
+  Sleep(2000);
+  // Success or not, Next goes on.
+  if (DownloadFirmwareSources(address)) {
+    LogStatus("Successfully obtained the firmware!");
+    MessageBoxA(wizard, "Got the firmware sources!", "Zephlar", MB_OK);
+  } else {
+    LogStatus("Unable to get the firmware!");
+    MessageBoxA(wizard, kSourcesFailed, "Zephlar Error", MB_OK);
+  }
+  return true;
+}
+
+bool HasUpdateStart(const WizardStep& step) {
+  for (int32_t i = 0; i < ControlCount(step); ++i) {
+    if (IsAction(step.controls[i], kStartUpdate)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void RunStartupActions(HWND wizard) {
+  // Both flags come from the step shown first.
+  const WizardStep& step = ShownStep();
+  if (IsNtPlatform() == 0 && step.runOldWindows == 0) {
+    MessageBoxA(wizard, kOldWindowsText, kOldWindowsCaption, MB_OK);
+    DestroyWindow(wizard);
+    return;
+  }
+  if (step.runOldWindows == 1) {
+    FoundDriveLetter = kUnsearchedDrive;
+    return;
+  }
+  SearchForZaze(wizard);
+}
+
+void ScanPageControls(HWND wizard, HWND control) {
+  const WizardStep& step = ShownStep();
+  int32_t count = ControlCount(step);
+  if (count > LiveControls.inUse) count = LiveControls.inUse;
+  for (int32_t i = 0; i < count; ++i) {
+    if (step.controls[i].type != kPushButton || LiveControls.windows[i] != control) continue;
+    char caption[kControlValueSize] = "";
+    GetWindowTextA(control, caption, sizeof caption);
+    if (lstrcmpiA(caption, "Browse for file") == 0) {
+      ChooseFirmwareFile(wizard);
+    } else if (lstrcmpiA(caption, ZEPHLAR_VISIT_CAPTION) == 0) {
+      OpenWebPage(ZEPHLAR_MAKER_HOME_PAGE, SW_SHOW);
+    }
+  }
+}
+
+int32_t RunLeavingActions(HWND wizard) {
+  const WizardStep& step = ShownStep();
+  for (int32_t i = 0; i < ControlCount(step); ++i) {
+    if (IsAction(step.controls[i], kFetchSources) &&
+        !FetchSources(wizard, step.controls[i].value)) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int32_t RunUpdateStart(HWND wizard) {
+  // However many StartUpdate actions the step has, one update starts.
+  if (!HasUpdateStart(ShownStep())) return kUpdateNotStarted;
+  ProgressDlgWnd =
+      CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard, ProgressDlgProc, 0);
+  if (ProgressDlgWnd == nullptr) {
+    ShowUpdateError(kNoProgressWindow);
+    return kUpdateFailed;
+  }
+  ShowWindow(ProgressDlgWnd, SW_SHOW);
+  // Set before the worker exists: its ID_WIZARD_LAST clears it, and that
+  // can come only once this thread handles messages again.
+  UpdateRunning = 1;
+  if (_beginthread(FirmwareUpdateThread, 0, nullptr) == static_cast<uintptr_t>(-1)) {
+    UpdateRunning = 0;
+    DestroyWindow(ProgressDlgWnd);
+    ProgressDlgWnd = nullptr;
+    ShowUpdateError(kNoWorker);
+    return kUpdateFailed;
+  }
+  return kUpdateStarted;
+}

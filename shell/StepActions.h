@@ -6,16 +6,24 @@
 
 #include <cstdint>
 
-// During set-up, once the first page's controls exist. May destroy `wizard`.
+// During set-up, once the first page's controls exist: the Windows check and
+// the device search. May destroy `wizard`.
 void RunStartupActions(HWND wizard);
 
-// At the start of a WM_COMMAND sent by the child `control`. Never changes the
-// step shown.
+// At the start of a WM_COMMAND sent by the child `control`: the firmware file
+// choice and the web-site button. Never changes the step shown.
 void ScanPageControls(HWND wizard, HWND control);
 
-// On Next, before the step moves. Returns 1 when it closed the wizard.
+// On Next, before the step moves: the internet question and download of each
+// FetchSources action. Returns 1 when it closed the wizard.
 int32_t RunLeavingActions(HWND wizard);
 
-// On Next, after the step moved. Returns 1 when it started the update (the
-// previous page then stays on screen).
+// Results of RunUpdateStart.
+constexpr int32_t kUpdateNotStarted = 0;  // the step has no StartUpdate action
+constexpr int32_t kUpdateStarted = 1;     // the previous page stays on screen
+constexpr int32_t kUpdateFailed = -1;     // told to the user; nothing runs
+
+// On Next, after the step moved: opens the progress dialog and starts the
+// update worker when the step carries a StartUpdate action. While the update
+// runs, UpdateRunning is set; the worker's ID_WIZARD_LAST clears it.
 int32_t RunUpdateStart(HWND wizard);

@@ -5,6 +5,7 @@ HICON AppIcon = nullptr;
 HWND WizardWnd = nullptr;
 HWND ModelessWizardWnd = nullptr;
 HWND ProgressDlgWnd = nullptr;
+int32_t UpdateRunning = 0;
 
 StepTable WizardSteps;
 int32_t CurrentStep = 0;

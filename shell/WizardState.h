@@ -24,6 +24,11 @@ extern HWND WizardWnd;
 extern HWND ModelessWizardWnd;
 // The progress dialog while an update runs.
 extern HWND ProgressDlgWnd;
+// Set from the start of the update until the worker's ID_WIZARD_LAST. The
+// worker reads FoundDriveLetter and FirmwarePath and reports to the wizard
+// meanwhile, so the wizard neither navigates, nor chooses another file, nor
+// closes while it is set.
+extern int32_t UpdateRunning;
 
 // The pages read from the script at every opening, the page shown (0-based)
 // and the count the script declared, which may exceed the table.

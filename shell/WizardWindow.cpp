@@ -162,13 +162,31 @@ void OnNext(HWND window) {
     return;
   }
   if (RunLeavingActions(window)) return;
+  const int32_t leaving = CurrentStep;
   if (CurrentStep + 1 < NavigableStepCount()) ++CurrentStep;
+  const int32_t update = RunUpdateStart(window);
   // An update keeps the old page on screen until the worker's ID_WIZARD_LAST.
-  if (RunUpdateStart(window)) return;
+  if (update == kUpdateStarted) return;
+  // One that could not start leaves the user on the page they were on.
+  if (update == kUpdateFailed) CurrentStep = leaving;
+  ShowCurrentStep(window);
+}
+
+void OnWizardLast(HWND window) {
+  UpdateRunning = 0;  // the worker has ended its work
+  CurrentStep = NavigableStepCount() > 0 ? NavigableStepCount() - 1 : 0;
+  if (ProgressDlgWnd != nullptr) DestroyWindow(ProgressDlgWnd);
+  ProgressDlgWnd = nullptr;
   ShowCurrentStep(window);
 }
 
 void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
+  // While the worker runs, only its own closing command is taken: no page
+  // change, no other file, no second update, no closing under it.
+  if (UpdateRunning) {
+    if (wParam == ID_WIZARD_LAST) OnWizardLast(window);
+    return;
+  }
   if (lParam != 0) ScanPageControls(window, reinterpret_cast<HWND>(lParam));
   // Wizard commands come as clicks or as sent commands, never as other
   // notifications: a script's list box given a command id as its dest must
@@ -186,17 +204,16 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
       OnNext(window);
       break;
     case ID_WIZARD_LAST:
-      CurrentStep = NavigableStepCount() > 0 ? NavigableStepCount() - 1 : 0;
-      if (ProgressDlgWnd != nullptr) DestroyWindow(ProgressDlgWnd);
-      ProgressDlgWnd = nullptr;
-      ShowCurrentStep(window);
+      OnWizardLast(window);
       break;
     default:
       break;
   }
 }
 
-void OnClose(HWND window) { CloseWizard(window); }
+void OnClose(HWND window) {
+  if (!UpdateRunning) CloseWizard(window);  // the worker still reports to this window
+}
 
 void OnDestroy(HWND window) {
   ModelessWizardWnd = nullptr;

@@ -68,6 +68,8 @@ class WizardFixture : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
+  // Writes steps.stp: `text`, after lines that set runOldWindows on every
+  // step, so that no opening searches for the zAze.
   void WriteScript(const std::string& text);
   // Opens the modeless wizard under the host window; null if none appeared.
   HWND OpenModeless();

@@ -1,0 +1,647 @@
+#include "tests/e2e/E2eHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+
+#include "net/MakerSite.h"
+#include "resources/resource.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+// ---- Hooks on the wizard's thread ----
+
+std::mutex logMutex;
+std::vector<std::string> logLines;
+
+std::atomic<bool> refusePanel{false};
+std::atomic<bool> holdArmed{false};
+std::atomic<HWND> heldWindow{nullptr};
+HANDLE heldEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+HANDLE releaseEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+// The worker removes its bar while the wizard's thread is here, inside the
+// notice of the removal; the worker waits in that send meanwhile and still
+// answers sent messages, so the bar repaints at its last position.
+void HoldProgress(HWND progress) {
+  RedrawWindow(progress, nullptr, nullptr,
+               RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+  heldWindow = progress;
+  SetEvent(heldEvent);
+  WaitForSingleObject(releaseEvent, kWaitMs);
+}
+
+LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (sent->message == LB_ADDSTRING && GetDlgCtrlID(sent->hwnd) == IDC_STATUS_LOG) {
+      std::lock_guard<std::mutex> lock(logMutex);
+      logLines.push_back(reinterpret_cast<const char*>(sent->lParam));
+    } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_DESTROY &&
+               IsProgressWindow(sent->hwnd) && holdArmed.exchange(false)) {
+      HoldProgress(sent->hwnd);
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+LRESULT CALLBACK WatchCreations(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND && refusePanel) {
+    const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
+    const bool captioned = (create->lpcs->style & WS_CAPTION) == WS_CAPTION;
+    if (ClassOf(reinterpret_cast<HWND>(wParam)) == "#32770" && !captioned &&
+        refusePanel.exchange(false)) {
+      return 1;  // the window is not made
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+struct HostCall {
+  ZephlarWizardFunction wizard;
+  ZephlarWizardHwndFunction wizardHwnd;
+  ZephlarRunningFunction running;
+  bool modeless;
+};
+
+// The host program's thread: the modal call, or the modeless one under a
+// window of its own followed by a message loop while the wizard is open.
+DWORD WINAPI HostThread(void* parameter) {
+  const HostCall call = *static_cast<HostCall*>(parameter);
+  delete static_cast<HostCall*>(parameter);
+  const DWORD self = GetCurrentThreadId();
+  HHOOK sent = SetWindowsHookExA(WH_CALLWNDPROC, WatchSentMessages, nullptr, self);
+  HHOOK cbt = SetWindowsHookExA(WH_CBT, WatchCreations, nullptr, self);
+  if (call.modeless) {
+    HWND host = CreateWindowExA(0, "Static", "e2e host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, nullptr);
+    call.wizardHwnd(host);
+    while (call.running()) {
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      MSG message;
+      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
+    }
+    DestroyWindow(host);
+  } else {
+    call.wizard();
+  }
+  UnhookWindowsHookEx(cbt);
+  UnhookWindowsHookEx(sent);
+  return 0;
+}
+
+bool IsOurs(HWND window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  return process == GetCurrentProcessId();
+}
+
+struct TopLevelSearch {
+  const std::function<bool(HWND)>* match;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<TopLevelSearch*>(lParam);
+  if (IsOurs(window) && IsWindowVisible(window) && (*search->match)(window)) {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> DirectChildren(HWND parent) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+bool IsWizard(HWND window) { return GetDlgItem(window, ID_WIZARD_NEXT) != nullptr; }
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The file dialog's name field: "edt1" in the old-style dialog, the name
+// combo box "cmb13" in the Explorer-style one, which Wine shows for this
+// dialog although it does not ask for that style.
+HWND FileNameField(HWND dialog) {
+  for (int id : {0x480, 0x47c}) {
+    HWND field = GetDlgItem(dialog, id);
+    if (field != nullptr && IsWindowVisible(field)) return field;
+  }
+  return nullptr;
+}
+
+std::string ScratchOf() {
+  char directory[MAX_PATH] = "";
+  GetCurrentDirectoryA(sizeof directory, directory);
+  return directory;
+}
+
+std::string Drive38Path() {
+  const char* prefix = std::getenv("WINEPREFIX");
+  if (prefix == nullptr || prefix[0] == '\0') return std::string();
+  return std::string("Z:") + prefix + "/dosdevices/physicaldrive38";
+}
+
+void RemoveFilesIn(const std::string& directory) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = directory + "\\" + name;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      RemoveFilesIn(path);
+      RemoveDirectoryA(path.c_str());
+    } else {
+      DeleteFileA(path.c_str());
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+size_t DefaultStackReserve() {
+  const auto* base = reinterpret_cast<const unsigned char*>(GetModuleHandleA(nullptr));
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+  return nt->OptionalHeader.SizeOfStackReserve;
+}
+
+DWORD WINAPI DoNothing(void*) { return 0; }
+
+}  // namespace
+
+// ---- Windows ----
+
+std::string WindowText(HWND window) {
+  wchar_t wide[1024] = L"";
+  const int length = InternalGetWindowText(window, wide, 1024);
+  char text[2048] = "";
+  WideCharToMultiByte(CP_ACP, 0, wide, length, text, sizeof text - 1, nullptr, nullptr);
+  return text;
+}
+
+std::string ClassOf(HWND window) {
+  char name[64] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+std::vector<HWND> TopLevels(const std::function<bool(HWND)>& match) {
+  TopLevelSearch search{&match, {}};
+  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HWND WaitForTopLevel(const std::function<bool(HWND)>& match, DWORD ms) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        const std::vector<HWND> windows = TopLevels(match);
+        if (!windows.empty()) found = windows.front();
+        return found != nullptr;
+      },
+      ms);
+  return found;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD ms) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    if (condition()) return true;
+    if (GetTickCount() - start > ms) return false;
+    Sleep(20);
+  }
+}
+
+bool WaitGone(HWND window, DWORD ms) {
+  return WaitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, ms);
+}
+
+bool IsBox(HWND window, const std::string& caption) {
+  return ClassOf(window) == "#32770" && WindowText(window) == caption && !IsWizard(window);
+}
+
+HWND WaitForBox(const std::string& caption, DWORD ms) {
+  return WaitForTopLevel([&caption](HWND window) { return IsBox(window, caption); }, ms);
+}
+
+std::string BoxText(HWND box) {
+  // The text is the static child with an id of -1 on Windows; take the
+  // longest static text so that an icon's static does not count.
+  std::string best;
+  for (HWND child : DirectChildren(box)) {
+    if (_stricmp(ClassOf(child).c_str(), "Static") != 0) continue;
+    char text[1024] = "";
+    GetWindowTextA(child, text, sizeof text);
+    if (std::strlen(text) > best.size()) best = text;
+  }
+  return best;
+}
+
+void PressButton(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  ASSERT_NE(button, nullptr) << "no button " << id << " on \"" << WindowText(dialog) << "\"";
+  PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+std::string AnswerBox(const std::string& caption, int id) {
+  HWND box = WaitForBox(caption);
+  if (box == nullptr) {
+    ADD_FAILURE() << "no box captioned \"" << caption << "\"";
+    return std::string();
+  }
+  const std::string text = BoxText(box);
+  PressButton(box, id);
+  EXPECT_TRUE(WaitGone(box)) << "box \"" << caption << "\" stayed";
+  return text;
+}
+
+bool IsPrompt(HWND window) {
+  HWND first = GetDlgItem(window, IDOK);
+  return ClassOf(window) == "#32770" && WindowText(window).empty() && first != nullptr &&
+         IsWindowVisible(first);
+}
+
+bool IsProgressWindow(HWND window) {
+  HWND first = GetDlgItem(window, IDOK);
+  return ClassOf(window) == "#32770" && WindowText(window).empty() && first != nullptr &&
+         !IsWindowVisible(first) && GetDlgItem(window, ID_WIZARD_NEXT) == nullptr;
+}
+
+HWND WaitForPrompt(DWORD ms) { return WaitForTopLevel(IsPrompt, ms); }
+
+std::string ButtonText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
+
+int PaintedTextLines(HWND panel) {
+  const Capture shot = CaptureClient(panel);
+  RECT button;
+  GetWindowRect(GetDlgItem(panel, IDOK), &button);
+  MapWindowPoints(nullptr, panel, reinterpret_cast<POINT*>(&button), 2);
+  int lines = 0;
+  bool inLine = false;
+  for (int y = 12; y < button.top - 2 && y < shot.height; ++y) {
+    bool dark = false;
+    for (int x = 10; !dark && x < shot.width - 8; ++x) {
+      const unsigned pixel = shot.At(x, y);
+      dark = (pixel >> 16 & 0xFF) < 0x50 && (pixel >> 8 & 0xFF) < 0x50 && (pixel & 0xFF) < 0x50;
+    }
+    if (dark && !inLine) ++lines;
+    inLine = dark;
+  }
+  return lines;
+}
+
+void ChooseInFileDialog(const std::string& path) {
+  HWND dialog = WaitForBox("Open");
+  ASSERT_NE(dialog, nullptr) << "the file dialog did not open";
+  HWND field = FileNameField(dialog);
+  ASSERT_NE(field, nullptr) << "the file dialog has no name field";
+  SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  PressButton(dialog, IDOK);
+  EXPECT_TRUE(WaitGone(dialog)) << "the file dialog did not take " << path;
+}
+
+std::string FileDialogName(HWND dialog) {
+  HWND field = FileNameField(dialog);
+  char name[MAX_PATH] = "";
+  // A combo box keeps its text in its edit: asked, not read.
+  if (field != nullptr) GetWindowTextA(field, name, sizeof name);
+  return name;
+}
+
+void PostClick(HWND wizard, POINT at) {
+  PostMessageA(wizard, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
+  PostMessageA(wizard, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
+bool ClickWithin(HWND wizard, POINT at, DWORD ms) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(wizard, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y),
+                             SMTO_NORMAL, ms, &result) != 0 &&
+         SendMessageTimeoutA(wizard, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y), SMTO_NORMAL, ms,
+                             &result) != 0;
+}
+
+int PageOnScreen(HWND wizard) {
+  for (HWND child : DirectChildren(wizard)) {
+    int page = 0;
+    if (IsWindowVisible(child) && std::sscanf(WindowText(child).c_str(), "page %d", &page) == 1) {
+      return page;
+    }
+  }
+  return 0;
+}
+
+bool WaitForPage(HWND wizard, int page, DWORD ms) {
+  return WaitUntil([&] { return PageOnScreen(wizard) == page; }, ms);
+}
+
+std::vector<HWND> PageWindows(HWND wizard) {
+  std::vector<HWND> page;
+  for (HWND child : DirectChildren(wizard)) {
+    if (IsWindowVisible(child)) page.push_back(child);
+  }
+  return page;
+}
+
+HWND PageButton(HWND wizard, const std::string& caption) {
+  for (HWND child : DirectChildren(wizard)) {
+    if (IsWindowVisible(child) && _stricmp(ClassOf(child).c_str(), "Button") == 0 &&
+        Lower(WindowText(child)) == Lower(caption)) {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+void PressPageButton(HWND wizard, const std::string& caption) {
+  HWND button = PageButton(wizard, caption);
+  ASSERT_NE(button, nullptr) << "no \"" << caption << "\" button on page " << PageOnScreen(wizard);
+  PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+void SaveShot(HWND window, const std::string& name, bool paintFirst) {
+  // The window's children paint on its thread, after everything else there.
+  if (paintFirst) RedrawWindow(window, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+  CreateDirectoryA(ZEPHLAR_SCREENSHOT_DIR, nullptr);
+  const std::string path = std::string(ZEPHLAR_SCREENSHOT_DIR) + "/" + name + ".bmp";
+  EXPECT_TRUE(SaveWindowBmp(window, path)) << path;
+}
+
+// ---- What the wizard's thread saw ----
+
+std::vector<std::string> LoggedLines() {
+  std::lock_guard<std::mutex> lock(logMutex);
+  return logLines;
+}
+
+void RefuseNextPanel(bool refuse) { refusePanel = refuse; }
+
+void HoldProgressAtEndOfCopy() {
+  ResetEvent(heldEvent);
+  ResetEvent(releaseEvent);
+  heldWindow = nullptr;
+  holdArmed = true;
+}
+
+HWND WaitForHeldProgress(DWORD ms) {
+  return WaitForSingleObject(heldEvent, ms) == WAIT_OBJECT_0 ? heldWindow.load() : nullptr;
+}
+
+void ReleaseProgress() {
+  holdArmed = false;
+  SetEvent(releaseEvent);
+}
+
+ThreadRoomTaken::ThreadRoomTaken() {
+  // Largest pieces first, down to the size of one stack: what is left are
+  // holes too small for a stack and big enough for everything else.
+  const size_t stack = DefaultStackReserve();
+  for (size_t piece = size_t{1} << 30; piece >= stack; piece /= 2) {
+    while (void* taken = VirtualAlloc(nullptr, piece, MEM_RESERVE, PAGE_NOACCESS)) {
+      regions_.push_back(taken);
+    }
+  }
+}
+
+ThreadRoomTaken::~ThreadRoomTaken() {
+  for (void* region : regions_) VirtualFree(region, 0, MEM_RELEASE);
+}
+
+bool ThreadRoomTaken::holds() const {
+  HANDLE thread = CreateThread(nullptr, 0, DoNothing, nullptr, 0, nullptr);
+  if (thread == nullptr) return true;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return false;
+}
+
+// ---- Files ----
+
+std::string FirmwareImage(size_t bytes, unsigned seed) {
+  std::string image(bytes, '\0');
+  uint32_t state = 0x2545F491u * (seed + 1);
+  for (char& c : image) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  static const char kMaker[] = "Apple Computer, Inc.";
+  if (bytes >= 130 + sizeof kMaker - 1) std::memcpy(&image[130], kMaker, sizeof kMaker - 1);
+  return image;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  FILE* file = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(file, nullptr) << path;
+  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
+  std::fclose(file);
+}
+
+std::string ReadBytes(const std::string& path) { return ReadWholeFile(path); }
+
+bool FileExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::string FullPathOf(const std::string& name) {
+  char full[MAX_PATH] = "";
+  GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
+  return full;
+}
+
+// ---- Scripts ----
+
+namespace {
+
+std::string Line(int step, const std::string& key, const std::string& value) {
+  return "step" + std::to_string(step) + "." + key + "." + value + "\n";
+}
+
+// One control: `fields` as "key.value" pairs separated by ';'.
+std::string Control(int step, int slot, const std::string& fields) {
+  std::string lines;
+  size_t at = 0;
+  while (at < fields.size()) {
+    size_t end = fields.find(';', at);
+    if (end == std::string::npos) end = fields.size();
+    lines += Line(step, "controls" + std::to_string(slot), fields.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
+}
+
+std::string Label(int step, int slot, int page) {
+  return Control(step, slot,
+                 "type.1;x.450;y.38;width.110;height.18;value.page " + std::to_string(page));
+}
+
+std::string StatusLog(int step, int slot) {
+  return Control(step, slot, "type.6;x.212;y.205;width.355;height.100;dest.5345");
+}
+
+}  // namespace
+
+std::string RoadScript(const std::vector<std::string>& addresses, const std::string& extra) {
+  std::string script = "steps 4\n";
+  // Page 1: every kind of control but the push buttons.
+  script += Line(1, "title", "Welcome~Step %d of %d") + Line(1, "textboxtop", "1") +
+            Line(1, "text", "This wizard brings new firmware to your zAze.") +
+            Line(1, "forward", "1");
+  script +=
+      Label(1, 1, 1) + StatusLog(1, 2) +
+      Control(1, 3, "type.2;x.212;y.110;width.160;height.90;selected.1;value.Slow~Fast") +
+      Control(1, 4, "type.3;x.380;y.110;width.185;height.22;value.zAze serial") +
+      Control(1, 5, "type.7;x.212;y.140;width.160;height.90;selected.0;value.Europe eu~Asia as") +
+      Control(1, 6, "type.5;selected.9;value.an action that does nothing");
+  int slot = 7;
+  for (const std::string& address : addresses) {
+    script += Control(1, slot++, "type.5;selected.5;value." + address);
+  }
+  script += Line(1, "numcontrols", std::to_string(slot - 1));
+  // Page 2: the file choice and the maker's site.
+  script += Line(2, "title", "Choose the firmware~Step %d of %d") + Line(2, "textboxtop", "1") +
+            Line(2, "text", "Pick the firmware image, then press Next.") + Line(2, "back", "1") +
+            Line(2, "numcontrols", "5") + Label(2, 1, 2) +
+            Control(2, 2, "type.4;x.212;y.110;width.140;height.26;value.Browse for file") +
+            Control(2, 3, "type.4;x.360;y.110;width.200;height.26;value." ZEPHLAR_VISIT_CAPTION) +
+            Control(2, 4, "type.4;x.212;y.145;width.140;height.26;value.Read me") + StatusLog(2, 5);
+  // Page 3: the update starts when Next arrives here.
+  script += Line(3, "title", "Updating~Step %d of %d") + Line(3, "back", "1") +
+            Line(3, "forward", "1") + Line(3, "numcontrols", "4") + Label(3, 1, 3) +
+            Control(3, 2, "type.4;x.212;y.110;width.140;height.26;value.Browse for file") +
+            Control(3, 3, "type.5;selected.6") + Control(3, 4, "type.5;selected.6");
+  // Page 4: the end.
+  script += Line(4, "title", "Done~Step %d of %d") + Line(4, "textboxtop", "1") +
+            Line(4, "text", "The zAze has its new firmware.") + Line(4, "back", "1") +
+            Line(4, "finish", "1") + Line(4, "numcontrols", "1") + Label(4, 1, 4);
+  return script + extra + "end\n";
+}
+
+// ---- The fixture ----
+
+void E2eTest::SetUp() {
+  WizardFixture::SetUp();
+  if (HasFatalFailure()) return;
+  scratch_ = ScratchOf();
+  {
+    std::lock_guard<std::mutex> lock(logMutex);
+    logLines.clear();
+  }
+  RefuseNextPanel(false);
+  ReleaseProgress();
+  DetachDrives();
+  AttachDrive(0, OrdinaryDisk());
+  AttachDrive(1, ZazeBeforeRepair(kZazeBlocks));
+}
+
+void E2eTest::EndWizard() {
+  if (thread_ == nullptr) return;
+  ReleaseProgress();
+  // Whatever a failed test left open is answered the way that ends soonest.
+  const DWORD start = GetTickCount();
+  while (WaitForSingleObject(thread_, 100) == WAIT_TIMEOUT) {
+    if (GetTickCount() - start > 30000) break;
+    for (HWND window : TopLevels([](HWND w) { return ClassOf(w) == "#32770"; })) {
+      if (IsWizard(window)) {
+        PostMessageA(window, WM_CLOSE, 0, 0);
+      } else if (GetDlgItem(window, IDNO) != nullptr) {
+        PostMessageA(GetDlgItem(window, IDNO), BM_CLICK, 0, 0);
+      } else if (GetDlgItem(window, IDCANCEL) != nullptr &&
+                 IsWindowVisible(GetDlgItem(window, IDCANCEL))) {
+        PostMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
+      } else if (GetDlgItem(window, IDOK) != nullptr && IsWindowVisible(GetDlgItem(window, IDOK))) {
+        PostMessageA(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+      }
+    }
+  }
+  if (WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT) {
+    ADD_FAILURE() << "the wizard's thread did not end";
+    TerminateThread(thread_, 1);
+  }
+  CloseHandle(thread_);
+  thread_ = nullptr;
+  // The worker returns from its last message just after the wizard has
+  // handled it; give it that moment before the library goes.
+  Sleep(100);
+}
+
+void E2eTest::TearDown() {
+  EndWizard();
+  RefuseNextPanel(false);
+  DetachDrives();
+  if (!drive38_.empty()) DeleteFileA(drive38_.c_str());
+  if (!scratch_.empty()) RemoveFilesIn(scratch_);
+  WizardFixture::TearDown();
+}
+
+void E2eTest::WriteScript(const std::string& text) { WriteBytes("steps.stp", text); }
+
+void E2eTest::OpenWizard(Entry entry) {
+  ASSERT_EQ(thread_, nullptr) << "one wizard at a time";
+  auto* call = new HostCall{wizard_, wizardHwnd_, running_, entry == kModeless};
+  thread_ = CreateThread(nullptr, 0, HostThread, call, 0, nullptr);
+  ASSERT_NE(thread_, nullptr);
+}
+
+bool E2eTest::WizardEnded(DWORD ms) {
+  return thread_ == nullptr || WaitForSingleObject(thread_, ms) == WAIT_OBJECT_0;
+}
+
+HWND E2eTest::WaitForShownWizard(DWORD ms) {
+  HWND wizard = nullptr;
+  WaitUntil(
+      [&] {
+        for (HWND window : FindWizards()) {
+          if (IsWindowVisible(window)) wizard = window;
+        }
+        return wizard != nullptr;
+      },
+      ms);
+  return wizard;
+}
+
+HWND E2eTest::OpenPastPrompt() {
+  OpenWizard();
+  HWND prompt = WaitForPrompt();
+  if (prompt == nullptr) {
+    ADD_FAILURE() << "no device prompt";
+    return nullptr;
+  }
+  PressButton(prompt, IDOK);
+  HWND wizard = WaitForShownWizard();
+  EXPECT_NE(wizard, nullptr) << "the wizard was not shown after the search";
+  if (wizard != nullptr) {
+    EXPECT_TRUE(WaitForPage(wizard, 1));
+  }
+  return wizard;
+}
+
+std::string E2eTest::ChooseFirmware(HWND wizard, const std::string& path,
+                                    const std::string& caption) {
+  PressPageButton(wizard, "Browse for file");
+  ChooseInFileDialog(path);
+  return AnswerBox(caption);
+}
+
+void E2eTest::AttachDrive38(const DiskImage& image) {
+  drive38_ = Drive38Path();
+  ASSERT_FALSE(drive38_.empty()) << "WINEPREFIX is not set";
+  WriteBytes(drive38_, image.Bytes());
+}
+
+std::string E2eTest::Drive38Bytes() const { return ReadBytes(drive38_); }

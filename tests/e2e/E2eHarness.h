@@ -1,0 +1,169 @@
+// The built DLL end to end, driven as a user would drive it: the wizard runs
+// on a thread of its own (as in a host program), and the test thread plays
+// the user. It finds the wizard's dialogs and message boxes, reads their
+// texts, presses their buttons, fills the file dialog and clicks the drawn
+// buttons. Hooks on the wizard's thread record the status log and can hold
+// or refuse windows at fixed moments.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/gui/GuiHarness.h"
+#include "tests/support/DiskImage.h"
+
+constexpr DWORD kWaitMs = 15000;  // for anything the user waits for
+constexpr DWORD kQuietMs = 700;   // for something that must not happen
+constexpr uint32_t kSector = 512;
+
+// ---- Windows as the user sees them -------------------------------------
+
+// A window's text without sending it a message, so that it can be read while
+// the window's thread is busy.
+std::string WindowText(HWND window);
+std::string ClassOf(HWND window);
+
+// The first visible top-level window of this process that `match` accepts,
+// waited for up to `ms`; null when none came.
+HWND WaitForTopLevel(const std::function<bool(HWND)>& match, DWORD ms = kWaitMs);
+// All visible top-level windows of this process that `match` accepts.
+std::vector<HWND> TopLevels(const std::function<bool(HWND)>& match);
+bool WaitGone(HWND window, DWORD ms = kWaitMs);
+// Polls `condition` for up to `ms`.
+bool WaitUntil(const std::function<bool()>& condition, DWORD ms = kWaitMs);
+
+// A message box (or the file dialog) by its caption; never the wizard.
+HWND WaitForBox(const std::string& caption, DWORD ms = kWaitMs);
+bool IsBox(HWND window, const std::string& caption);
+// The text a message box shows: its static text child, read as a user would.
+std::string BoxText(HWND box);
+// Presses a dialog's button as a click would (posted, so that the test never
+// waits on what the click sets off).
+void PressButton(HWND dialog, int id);
+// Waits for a box, reads its text, presses `id` and waits for it to go.
+std::string AnswerBox(const std::string& caption, int id = IDOK);
+
+// The device-search prompt and the progress window: the two panels from
+// template 116, told apart by their buttons (shown on the prompt only).
+bool IsPrompt(HWND window);
+bool IsProgressWindow(HWND window);
+HWND WaitForPrompt(DWORD ms = kWaitMs);
+std::string ButtonText(HWND dialog, int id);
+// The painted lines of text on a panel, counted from a capture of it.
+int PaintedTextLines(HWND panel);
+
+// Fills the file dialog's name field with `path` and presses its OK button.
+void ChooseInFileDialog(const std::string& path);
+// The name the file dialog shows when it opens.
+std::string FileDialogName(HWND dialog);
+
+// Clicks on the wizard's drawn buttons. PostClick returns at once; ClickWithin
+// returns whether the wizard handled the click within `ms`.
+void PostClick(HWND wizard, POINT at);
+bool ClickWithin(HWND wizard, POINT at, DWORD ms = 3000);
+// The number in the "page N" label of the page on screen; 0 for none.
+int PageOnScreen(HWND wizard);
+bool WaitForPage(HWND wizard, int page, DWORD ms = kWaitMs);
+// The windows of the page on screen; made anew whenever a page is shown.
+std::vector<HWND> PageWindows(HWND wizard);
+// The wizard's page button whose caption is `caption` (any case).
+HWND PageButton(HWND wizard, const std::string& caption);
+// Presses a page button as a click would (posted).
+void PressPageButton(HWND wizard, const std::string& caption);
+
+// Saves the window as screenshots/<name>.bmp in the build folder, after
+// its thread has painted what is pending (unless that thread is held).
+void SaveShot(HWND window, const std::string& name, bool paintFirst = true);
+
+// ---- What the wizard's thread saw --------------------------------------
+
+// Every line added to a list box with the status log's id, in order.
+std::vector<std::string> LoggedLines();
+// While set, the next panel dialog made on the wizard's thread is refused at
+// its creation, as the system refuses a window it cannot make.
+void RefuseNextPanel(bool refuse);
+// While set, the wizard's thread stops when the worker removes its progress
+// bar, with the bar repainted at its last position, until ReleaseProgress.
+void HoldProgressAtEndOfCopy();
+HWND WaitForHeldProgress(DWORD ms = kWaitMs);  // the progress window, or null
+void ReleaseProgress();
+
+// Takes away, for its lifetime, every stretch of address space that could
+// hold one more thread's default stack, so that a new thread cannot start.
+class ThreadRoomTaken {
+ public:
+  ThreadRoomTaken();
+  ~ThreadRoomTaken();
+  ThreadRoomTaken(const ThreadRoomTaken&) = delete;
+  ThreadRoomTaken& operator=(const ThreadRoomTaken&) = delete;
+  bool holds() const;  // a new thread indeed cannot start now
+
+ private:
+  std::vector<void*> regions_;
+};
+
+// ---- Files ---------------------------------------------------------------
+
+// An image that IsFirmwareFile accepts: "Apple Computer, Inc." at byte 130 of
+// a pattern that differs per seed.
+std::string FirmwareImage(size_t bytes, unsigned seed);
+void WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);
+bool FileExists(const std::string& path);
+std::string FullPathOf(const std::string& name);
+
+// ---- Scripts ---------------------------------------------------------------
+
+// The pages of a full run: 1 welcome (every kind of control but the buttons,
+// the log, and a FetchSources action for each of `addresses`), 2 the file
+// choice (Browse, the visit button, another button, the log), 3 the update
+// (a StartUpdate action, twice, and a Browse button in the slot of page 2's,
+// so that a click on page 2's button during the update names one on the
+// step then current), 4 the last page. Every page carries a "page N" label;
+// `extra` lines come before "end" and override.
+std::string RoadScript(const std::vector<std::string>& addresses, const std::string& extra = "");
+
+// ---- The fixture -----------------------------------------------------------
+
+// A fresh DLL and scratch directory per test (WizardFixture), an ordinary
+// disk at drive 0 and a zAze at drive 1.
+class E2eTest : public WizardFixture {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Writes steps.stp exactly as given.
+  void WriteScript(const std::string& text);
+
+  enum Entry { kModal, kModeless };
+  // Opens the wizard on its own thread, as a host program would.
+  void OpenWizard(Entry entry = kModal);
+  // Whether the wizard's thread has left the wizard (and the modeless host
+  // loop) within `ms`.
+  bool WizardEnded(DWORD ms = kWaitMs);
+  // The wizard once it is shown; null if it is not shown in time.
+  HWND WaitForShownWizard(DWORD ms = kWaitMs);
+  // Opens the wizard, presses Continue on the prompt and waits for the
+  // wizard to be shown on page 1.
+  HWND OpenPastPrompt();
+  // Presses Browse, picks `path` and returns the verdict box's text, after
+  // checking its caption ("File verified" or "Error").
+  std::string ChooseFirmware(HWND wizard, const std::string& path, const std::string& caption);
+
+  // A zAze image at physical drive 38, the drive that letter 0x67 names.
+  void AttachDrive38(const DiskImage& image);
+  std::string Drive38Bytes() const;
+
+  std::string scratch_;
+
+ private:
+  void EndWizard();
+
+  HANDLE thread_ = nullptr;
+  std::string drive38_;
+};
+
+constexpr uint32_t kZazeBlocks = 8192;  // 4 MB of the zAze: its map and the firmware's start

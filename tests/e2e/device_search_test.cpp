@@ -1,0 +1,113 @@
+// The device search as the wizard opens: the prompt, its Retry form after a
+// search that found nothing, and the ways out of it.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/E2eHarness.h"
+
+#if !ZEPHLAR_E2E_WIN98
+
+namespace {
+
+using E2eDeviceSearch = E2eTest;
+
+// The prompt after one search that found nothing.
+HWND PromptAfterAFailedSearch(int* firstLines) {
+  HWND first = WaitForPrompt();
+  if (first == nullptr) return nullptr;
+  EXPECT_EQ("Continue", ButtonText(first, IDOK));
+  WaitUntil([&] { return (*firstLines = PaintedTextLines(first)) >= 2; }, 3000);
+  PressButton(first, IDOK);
+  EXPECT_TRUE(WaitGone(first));
+  return WaitForPrompt();
+}
+
+TEST_F(E2eDeviceSearch, WithoutAZazeThePromptComesBackUntilCancelled) {
+  DetachDrives();
+  AttachDrive(0, OrdinaryDisk());
+  WriteScript(RoadScript({}));
+  OpenWizard(kModeless);
+
+  int firstLines = 0;
+  HWND again = PromptAfterAFailedSearch(&firstLines);
+  ASSERT_NE(again, nullptr) << "the prompt did not come back";
+  EXPECT_GE(firstLines, 2);
+  // The caption changes when the prompt first paints.
+  EXPECT_TRUE(WaitUntil([again] { return ButtonText(again, IDOK) == "Retry"; }, 3000))
+      << ButtonText(again, IDOK);
+  // The failure notice is one more line, however often the prompt paints.
+  EXPECT_TRUE(WaitUntil([&] { return PaintedTextLines(again) == firstLines + 1; }, 3000));
+  for (int i = 0; i < 5; ++i) {
+    InvalidateRect(again, nullptr, TRUE);
+    UpdateWindow(again);
+  }
+  EXPECT_EQ(firstLines + 1, PaintedTextLines(again));
+  // Cut to its rounded shape in fixed pixels.
+  HRGN shape = CreateRectRgn(0, 0, 0, 0);
+  HRGN expected = CreateRoundRectRgn(5, 7, 369, 122, 14, 14);
+  RECT shapeBox = {}, expectedBox = {};
+  EXPECT_NE(ERROR, GetWindowRgn(again, shape));
+  GetRgnBox(shape, &shapeBox);
+  GetRgnBox(expected, &expectedBox);
+  EXPECT_TRUE(EqualRect(&shapeBox, &expectedBox));
+  EXPECT_FALSE(PtInRegion(shape, 6, 8)) << "the corners are rounded";
+  EXPECT_TRUE(PtInRegion(shape, 20, 8));
+  DeleteObject(expected);
+  DeleteObject(shape);
+  SaveShot(again, "device_prompt_retry");
+
+  // A third showing keeps the failure form.
+  PressButton(again, IDOK);
+  EXPECT_TRUE(WaitGone(again));
+  HWND third = WaitForPrompt();
+  ASSERT_NE(third, nullptr);
+  EXPECT_TRUE(WaitUntil([third] { return ButtonText(third, IDOK) == "Retry"; }, 3000));
+  EXPECT_TRUE(FindWizards().empty() || !IsWindowVisible(FindWizards().front()));
+
+  PressButton(third, IDCANCEL);
+  ASSERT_TRUE(WizardEnded());
+  EXPECT_EQ(0, running_());
+  EXPECT_TRUE(FindWizards().empty());
+  // Three showings, two searches.
+  const std::vector<std::string> searches(2, "Drive A is not an zAze");
+  EXPECT_EQ(searches, LoggedLines());
+}
+
+TEST_F(E2eDeviceSearch, RetryFindsTheZazeOnceItIsAttached) {
+  DetachDrives();
+  AttachDrive(0, OrdinaryDisk());
+  WriteScript(RoadScript({}));
+  OpenWizard(kModeless);
+  int firstLines = 0;
+  HWND again = PromptAfterAFailedSearch(&firstLines);
+  ASSERT_NE(again, nullptr);
+  AttachDrive(3, ZazeBeforeRepair());
+  PressButton(again, IDOK);
+
+  HWND wizard = WaitForShownWizard();
+  ASSERT_NE(wizard, nullptr);
+  EXPECT_TRUE(WaitForPage(wizard, 1));
+  EXPECT_EQ(1, running_());
+  EXPECT_TRUE(TopLevels(IsPrompt).empty());
+  const std::vector<std::string> log = {"Drive A is not an zAze", "Drive A is not an zAze",
+                                        "Found zAze Drive at D!"};
+  EXPECT_EQ(log, LoggedLines());
+  ASSERT_TRUE(ClickWithin(wizard, CancelPoint(wizard)));
+  ASSERT_TRUE(WizardEnded());
+  EXPECT_EQ(0, running_());
+}
+
+// A close request on the prompt is its Cancel.
+TEST_F(E2eDeviceSearch, ClosingThePromptClosesTheWizard) {
+  WriteScript(RoadScript({}));
+  OpenWizard(kModeless);
+  HWND prompt = WaitForPrompt();
+  ASSERT_NE(prompt, nullptr);
+  PostMessageA(prompt, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WizardEnded());
+  EXPECT_EQ(0, running_());
+  EXPECT_TRUE(LoggedLines().empty()) << "no search after Cancel";
+}
+
+}  // namespace
+
+#endif

@@ -1,0 +1,103 @@
+// Choosing the firmware image: the verdicts and the Next button, the verdict
+// kept across pages, and the chosen file's full path.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "resources/resource.h"
+#include "tests/e2e/E2eHarness.h"
+
+#if !ZEPHLAR_E2E_WIN98
+
+namespace {
+
+using E2eFirmwareChoice = E2eTest;
+
+constexpr char kVerified[] = "The file has been verified as the correct firmware file.";
+constexpr char kRefused[] = "The selected file is NOT a valid firmware file!";
+
+int NextCell(HMODULE dll, HWND wizard) {
+  return DrawnCell(dll, CaptureClient(wizard), IDB_BTN_NEXT, 278, 404);
+}
+
+TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackAndNext) {
+  // The button's caption differs from "Browse for file" in case only.
+  WriteScript(RoadScript({}, "step2.controls2.value.BROWSE FOR FILE\n"));
+  WriteBytes("good.img", FirmwareImage(4 * kSector, 1));
+  std::string bad = FirmwareImage(4 * kSector, 2);
+  bad[131] = 'x';
+  WriteBytes("bad.img", bad);
+  HWND wizard = OpenPastPrompt();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  EXPECT_EQ(1, NextCell(dll_, wizard));
+
+  EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPathOf("good.img"), "File verified"));
+  EXPECT_EQ(0, NextCell(dll_, wizard));
+  // Refused after an accepted one: Next goes off again and does nothing.
+  EXPECT_EQ(kRefused, ChooseFirmware(wizard, FullPathOf("bad.img"), "Error"));
+  EXPECT_EQ(1, NextCell(dll_, wizard));
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  EXPECT_EQ(2, PageOnScreen(wizard));
+
+  // Cancelling the dialog changes nothing.
+  PressPageButton(wizard, "Browse for file");
+  HWND dialog = WaitForBox("Open");
+  ASSERT_NE(dialog, nullptr);
+  PressButton(dialog, IDCANCEL);
+  ASSERT_TRUE(WaitGone(dialog));
+  EXPECT_EQ(nullptr, WaitForBox("Error", kQuietMs));
+  EXPECT_EQ(1, NextCell(dll_, wizard));
+
+  EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPathOf("good.img"), "File verified"));
+  ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 1));
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  EXPECT_EQ(0, NextCell(dll_, wizard)) << "the verdict is kept with the page";
+}
+
+// The file dialog may leave the current directory in the image's folder; the
+// update must still find the image, and writes its dump where the process
+// then stands.
+TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKept) {
+  WriteScript(RoadScript({}));
+  CreateDirectoryA("images", nullptr);
+  const std::string image = FirmwareImage(79 * kSector, 3);
+  WriteBytes("images\\zaze firmware.img", image);
+  const std::string path = FullPathOf("images\\zaze firmware.img");
+  CreateDirectoryA("elsewhere", nullptr);
+  const std::string elsewhere = FullPathOf("elsewhere");
+
+  HWND wizard = OpenPastPrompt();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  EXPECT_EQ(kVerified, ChooseFirmware(wizard, path, "File verified"));
+
+  // The dialog opens on the last file chosen.
+  PressPageButton(wizard, "Browse for file");
+  HWND dialog = WaitForBox("Open");
+  ASSERT_NE(dialog, nullptr);
+  const std::string shown = FileDialogName(dialog);
+  EXPECT_TRUE(shown == path || shown == "zaze firmware.img") << shown;
+  PressButton(dialog, IDCANCEL);
+  ASSERT_TRUE(WaitGone(dialog));
+
+  ASSERT_TRUE(SetCurrentDirectoryA(elsewhere.c_str()));
+  PostClick(wizard, kNextPoint);
+  ASSERT_TRUE(WaitForPage(wizard, 4));
+  EXPECT_EQ(nullptr, WaitForBox("Firmware Upgrade Error", kQuietMs));
+  const std::vector<std::string> log = LoggedLines();
+  EXPECT_NE(std::find(log.begin(), log.end(), "Updating firmware with file \"" + path + "\"..."),
+            log.end());
+  EXPECT_EQ("Updated firmware!", log.back());
+  EXPECT_TRUE(DriveBytes(1).compare(63 * kSector, image.size(), image) == 0);
+  EXPECT_TRUE(FileExists(elsewhere + "\\zaze_pm.txt"));
+  ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str()));
+}
+
+}  // namespace
+
+#endif

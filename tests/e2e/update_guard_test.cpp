@@ -1,0 +1,146 @@
+// While the worker runs, the wizard holds still; an update that cannot start
+// is told and leaves the user on the page they were on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "device/Contact.h"
+#include "tests/e2e/E2eHarness.h"
+
+#if !ZEPHLAR_E2E_WIN98
+
+namespace {
+
+using E2eUpdateGuard = E2eTest;
+
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+  return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+}
+
+TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
+  WriteScript(RoadScript({}));
+  // A part of a sector: the worker stops in its refusal box until answered.
+  WriteBytes("firmware.img", FirmwareImage(1000, 4));
+  WriteBytes("other.img", FirmwareImage(4 * kSector, 5));
+  HWND wizard = OpenPastPrompt();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
+  PostClick(wizard, kNextPoint);
+  HWND box = WaitForBox("Firmware Upgrade Error");
+  ASSERT_NE(box, nullptr);
+  ASSERT_EQ(1u, TopLevels(IsProgressWindow).size());
+
+  // The worker is inside its box: Back, Next, Cancel and a close request
+  // change nothing (the page is not even made again), and Browse opens no
+  // dialog.
+  const std::vector<HWND> page = PageWindows(wizard);
+  const char* names[] = {"Back", "Next", "Cancel"};
+  const POINT buttons[] = {kBackPoint, kNextPoint, CancelPoint(wizard)};
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(ClickWithin(wizard, buttons[i])) << names[i];
+    ASSERT_TRUE(IsWindow(wizard)) << names[i];
+    EXPECT_EQ(page, PageWindows(wizard)) << names[i];
+    EXPECT_EQ(1u, TopLevels(IsProgressWindow).size()) << names[i];
+  }
+  DWORD_PTR result = 0;
+  EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &result));
+  ASSERT_TRUE(IsWindow(wizard));
+  PressPageButton(wizard, "Browse for file");
+  EXPECT_EQ(nullptr, WaitForBox("Open", kQuietMs)) << "a file dialog under the worker";
+  EXPECT_EQ(page, PageWindows(wizard));
+  EXPECT_EQ(1u, TopLevels(IsProgressWindow).size());
+
+  // Nor does the progress window go for its buttons' commands (Enter, Esc)
+  // or a close request.
+  HWND progress = TopLevels(IsProgressWindow).front();
+  PostMessageA(progress, WM_COMMAND, IDOK, 0);
+  PostMessageA(progress, WM_COMMAND, IDCANCEL, 0);
+  PostMessageA(progress, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(WaitGone(progress, kQuietMs));
+
+  PressButton(box, IDOK);
+  ASSERT_TRUE(WaitForPage(wizard, 4));
+  EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
+  EXPECT_EQ(1, Count(LoggedLines(), "Found firmware on zAze!"));
+
+  // Once the worker has ended, the wizard works again.
+  ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
+  EXPECT_TRUE(WaitForPage(wizard, 3));
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  EXPECT_TRUE(WaitForPage(wizard, 4));
+  ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
+  ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
+  EXPECT_TRUE(WaitForPage(wizard, 2));
+  PressPageButton(wizard, "Browse for file");
+  HWND dialog = WaitForBox("Open");
+  ASSERT_NE(dialog, nullptr) << "Browse works again";
+  PressButton(dialog, IDCANCEL);
+  EXPECT_TRUE(WaitGone(dialog));
+  EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &result));
+  EXPECT_TRUE(WizardEnded());
+}
+
+// What an update that could not start must leave: its box, no progress
+// window, the page the user was on, an untouched zAze, and a Next that
+// starts the update once the system allows it.
+void ExpectNotStarted(HWND wizard, const std::string& before) {
+  EXPECT_TRUE(WaitForPage(wizard, 2));
+  EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
+  EXPECT_EQ(before, DriveBytes(1));
+  EXPECT_EQ(0, Count(LoggedLines(), "    <Checking partition information...>"));
+  PostClick(wizard, kNextPoint);
+  EXPECT_TRUE(WaitForPage(wizard, 4));
+  EXPECT_EQ(1, Count(LoggedLines(), "Updated firmware!"));
+  EXPECT_NE(before, DriveBytes(1));
+}
+
+TEST_F(E2eUpdateGuard, AProgressWindowThatCannotBeMadeIsTold) {
+  WriteScript(RoadScript({}));
+  WriteBytes("firmware.img", FirmwareImage(79 * kSector, 6));
+  const std::string before = DriveBytes(1);
+  HWND wizard = OpenPastPrompt();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
+
+  RefuseNextPanel(true);
+  PostClick(wizard, kNextPoint);
+  const std::string told = AnswerBox("Firmware Upgrade Error");
+  RefuseNextPanel(false);
+  EXPECT_EQ("Error: Unable to open the progress window!\n\n" ZEPHLAR_SUPPORT_LINE, told);
+  ExpectNotStarted(wizard, before);
+}
+
+TEST_F(E2eUpdateGuard, AWorkerThatCannotStartIsToldAndItsProgressWindowGoes) {
+  WriteScript(RoadScript({}));
+  WriteBytes("firmware.img", FirmwareImage(79 * kSector, 6));
+  const std::string before = DriveBytes(1);
+  HWND wizard = OpenPastPrompt();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
+
+  std::string told;
+  {
+    ThreadRoomTaken noRoom;
+    ASSERT_TRUE(noRoom.holds()) << "a thread still starts: the test cannot take the room away";
+    PostClick(wizard, kNextPoint);
+    HWND box = WaitForBox("Firmware Upgrade Error");
+    ASSERT_NE(box, nullptr);
+    // The progress window that was made is gone before the user is told.
+    EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
+    told = BoxText(box);
+    PressButton(box, IDOK);
+    EXPECT_TRUE(WaitGone(box));
+  }
+  EXPECT_EQ("Error: Unable to start the firmware update!\n\n" ZEPHLAR_SUPPORT_LINE, told);
+  ExpectNotStarted(wizard, before);
+}
+
+}  // namespace
+
+#endif
