@@ -1,0 +1,155 @@
+#include "tests/host/ChildProcess.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "resources/resource.h"
+#include "tests/support/TestFiles.h"
+
+ScratchFolder::ScratchFolder() {
+  path_ = FullPath(TestFileName("dir"));
+  CreateDirectoryA(path_.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder() {
+  for (const std::string& file : files_) DeleteFileA(file.c_str());
+  // What the wizard may leave in its current directory.
+  for (const char* left : {"frmwrsrc.dat", "zaze_pm.txt", "temp.ugi"}) {
+    DeleteFileA((path_ + "\\" + left).c_str());
+  }
+  RemoveDirectoryA(path_.c_str());
+}
+
+bool ScratchFolder::Copy(const std::string& source, const std::string& name) {
+  const std::string target = path_ + "\\" + name;
+  files_.push_back(target);
+  return CopyFileA(FullPath(source).c_str(), target.c_str(), FALSE) != 0;
+}
+
+bool ScratchFolder::Write(const std::string& name, const std::string& bytes) {
+  const std::string target = path_ + "\\" + name;
+  files_.push_back(target);
+  FILE* file = std::fopen(target.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  return std::fclose(file) == 0 && written;
+}
+
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH] = "";
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  return length > 0 && length < sizeof full ? std::string(full) : path;
+}
+
+ChildProgram::~ChildProgram() {
+  if (info_.hProcess == nullptr) return;
+  if (!HasEnded()) {
+    TerminateProcess(info_.hProcess, 99);
+    WaitForSingleObject(info_.hProcess, 5000);
+  }
+  CloseHandle(info_.hThread);
+  CloseHandle(info_.hProcess);
+}
+
+bool ChildProgram::Start(const std::string& program, const std::string& arguments,
+                         const std::string& directory) {
+  std::string commandLine = "\"" + FullPath(program) + "\"";
+  if (!arguments.empty()) commandLine += " " + arguments;
+  std::vector<char> writable(commandLine.begin(), commandLine.end());
+  writable.push_back('\0');
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  return CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        directory.c_str(), &startup, &info_) != 0;
+}
+
+bool ChildProgram::HasEnded(DWORD waitMs) const {
+  return info_.hProcess != nullptr && WaitForSingleObject(info_.hProcess, waitMs) == WAIT_OBJECT_0;
+}
+
+DWORD ChildProgram::ExitCode(DWORD waitMs) const {
+  if (!HasEnded(waitMs)) return STILL_ACTIVE;
+  DWORD code = STILL_ACTIVE;
+  GetExitCodeProcess(info_.hProcess, &code);
+  return code;
+}
+
+namespace {
+
+std::string ClassOf(HWND window) {
+  char name[64] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+struct WindowSearch {
+  DWORD process;
+  const char* windowClass;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopWindow(HWND window, LPARAM lParam) {
+  auto* search = reinterpret_cast<WindowSearch*>(lParam);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process == search->process && ClassOf(window) == search->windowClass) {
+    search->found.push_back(window);
+  }
+  return TRUE;
+}
+
+std::vector<HWND> TopWindowsOf(DWORD id, const char* windowClass) {
+  WindowSearch search{id, windowClass, {}};
+  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool HasButton(HWND dialog, int id, const char* caption) {
+  HWND button = GetDlgItem(dialog, id);
+  return button != nullptr && _stricmp(WindowText(button).c_str(), caption) == 0;
+}
+
+}  // namespace
+
+std::vector<HWND> DialogsOf(DWORD id) { return TopWindowsOf(id, "#32770"); }
+
+HWND WizardOf(DWORD id) {
+  for (HWND dialog : DialogsOf(id)) {
+    if (GetDlgItem(dialog, ID_WIZARD_NEXT) != nullptr) return dialog;
+  }
+  return nullptr;
+}
+
+HWND MessageBoxOf(DWORD id) {
+  for (HWND dialog : DialogsOf(id)) {
+    if (IsWindowVisible(dialog) && GetDlgItem(dialog, 0xFFFF) != nullptr) return dialog;
+  }
+  return nullptr;
+}
+
+HWND DevicePromptOf(DWORD id) {
+  for (HWND dialog : DialogsOf(id)) {
+    if (!IsWindowVisible(dialog) || !HasButton(dialog, IDCANCEL, "Cancel")) continue;
+    if (HasButton(dialog, IDOK, "Continue") || HasButton(dialog, IDOK, "Retry")) return dialog;
+  }
+  return nullptr;
+}
+
+HWND WindowOf(DWORD id, const char* windowClass) {
+  const std::vector<HWND> found = TopWindowsOf(id, windowClass);
+  return found.empty() ? nullptr : found.front();
+}
+
+std::string WindowText(HWND window) {
+  char text[2048] = "";
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+std::string MessageTextOf(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
+
+void PressDialogButton(HWND dialog, int id) {
+  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}

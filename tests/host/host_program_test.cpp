@@ -1,0 +1,290 @@
+// zephlar.exe as a user runs it: started as a process of its own from its
+// build folder, beside the built library, with a scratch current directory
+// that holds the step script; and started alone, or beside a library that
+// lacks the wizard's entry points. Also the built program as a file: what it
+// asks of Windows, and what it imports.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "shell/Zephlar.h"
+#include "tests/gui/GuiHarness.h"
+#include "tests/host/ChildProcess.h"
+#include "tests/support/PeImage.h"
+#include "tests/support/TestFiles.h"
+
+namespace {
+
+constexpr char kHostClass[] = "ZephlarHost";
+constexpr DWORD kStartWaitMs = 15000;
+constexpr DWORD kExitWaitMs = 10000;
+
+// The shipped script, with `lines` read just before its "end" line, where
+// they override what the script set.
+std::string ShippedScriptWith(const std::string& lines) {
+  std::string script = ReadWholeFile(ZEPHLAR_DEFAULT_SCRIPT);
+  const size_t end = script.find("\nend");
+  return end == std::string::npos ? script : script.insert(end + 1, lines);
+}
+
+// A label on the first page that proves which script the wizard read.
+constexpr char kMarkerLines[] =
+    "step1.numcontrols.1\nstep1.controls1.type.1\nstep1.controls1.x.210\n"
+    "step1.controls1.y.280\nstep1.controls1.width.200\nstep1.controls1.height.20\n"
+    "step1.controls1.value.read from the scratch folder\n";
+
+std::string MarkerTextOf(HWND wizard) {
+  HWND child = GetWindow(wizard, GW_CHILD);
+  for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    const std::string text = WindowText(child);
+    if (text.find("scratch folder") != std::string::npos) return text;
+  }
+  return "";
+}
+
+// Closes what the program opens first: the device-search prompt with its
+// Cancel, which closes the wizard too, or the shown wizard with its own.
+void CancelWhateverOpens(const ChildProgram& program) {
+  HWND opened = WaitForWindow(
+      [&] {
+        HWND prompt = DevicePromptOf(program.id());
+        if (prompt != nullptr) return prompt;
+        HWND wizard = WizardOf(program.id());
+        return wizard != nullptr && IsWindowVisible(wizard) ? wizard : nullptr;
+      },
+      kStartWaitMs);
+  ASSERT_NE(opened, nullptr) << "neither the wizard nor the device prompt appeared";
+  if (opened == DevicePromptOf(program.id())) {
+    PressDialogButton(opened, IDCANCEL);
+  } else {
+    Click(opened, CancelPoint(opened));
+  }
+}
+
+TEST(HostProgram, OpensTheModalWizardOnTheScriptOfItsCurrentDirectory) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.Write("steps.stp", ShippedScriptWith(kMarkerLines)));
+  ChildProgram program;
+  ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "", folder.path()));
+
+  // The wizard exists, with its first page's controls, from its set-up on,
+  // before any device prompt.
+  HWND wizard = WaitForWindow(
+      [&] {
+        HWND found = WizardOf(program.id());
+        return found != nullptr && !MarkerTextOf(found).empty() ? found : nullptr;
+      },
+      kStartWaitMs);
+  ASSERT_NE(wizard, nullptr);
+  EXPECT_EQ("Zephlar", WindowText(wizard));
+  EXPECT_EQ(nullptr, GetWindow(wizard, GW_OWNER)) << "the modal wizard has no owner";
+  EXPECT_EQ(nullptr, WindowOf(program.id(), kHostClass)) << "no host window without /modeless";
+  EXPECT_EQ("read from the scratch folder\n", MarkerTextOf(wizard));  // a label keeps its line feed
+
+  CancelWhateverOpens(program);
+  EXPECT_EQ(0u, program.ExitCode(kExitWaitMs));
+}
+
+TEST(HostProgram, ModelessWizardLivesUnderTheHostWindowUntilItCloses) {
+  ScratchFolder folder;
+  // No device search: the wizard is shown at once and stays open.
+  ASSERT_TRUE(folder.Write(
+      "steps.stp", ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")));
+  ChildProgram program;
+  ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "/MODELESS", folder.path()));
+
+  HWND wizard = WaitForWindow(
+      [&] {
+        HWND found = WizardOf(program.id());
+        return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+      },
+      kStartWaitMs);
+  ASSERT_NE(wizard, nullptr);
+  HWND host = WindowOf(program.id(), kHostClass);
+  ASSERT_NE(host, nullptr);
+  EXPECT_EQ("Zephlar", WindowText(host));
+  EXPECT_TRUE(IsWindowVisible(host));
+  EXPECT_EQ(host, GetWindow(wizard, GW_OWNER));
+  EXPECT_EQ("read from the scratch folder\n", MarkerTextOf(wizard));  // a label keeps its line feed
+
+  // While the wizard is open the host keeps running; closing the host's own
+  // window does not pull the wizard down.
+  EXPECT_FALSE(program.HasEnded(400));
+  PostMessageA(host, WM_CLOSE, 0, 0);
+  EXPECT_FALSE(program.HasEnded(400));
+  EXPECT_TRUE(IsWindow(wizard));
+  EXPECT_TRUE(IsWindow(host));
+
+  // Closed by its own Cancel, the wizard takes the program with it.
+  Click(wizard, CancelPoint(wizard));
+  EXPECT_EQ(0u, program.ExitCode(kExitWaitMs));
+  EXPECT_FALSE(IsWindow(host));
+}
+
+TEST(HostProgram, ModelessProgramEndsWhenTheWizardClosesAtOnce) {
+  // The shipped script: the device prompt comes first where the search runs,
+  // and cancelling it closes the wizard during its opening.
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
+  ChildProgram program;
+  ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "/modeless", folder.path()));
+  CancelWhateverOpens(program);
+  EXPECT_EQ(0u, program.ExitCode(kExitWaitMs));
+}
+
+// The text of the first message box the program shows, which is then
+// acknowledged with OK; empty when none appears.
+std::string AcknowledgeMessage(const ChildProgram& program) {
+  HWND box = WaitForWindow([&] { return MessageBoxOf(program.id()); }, kStartWaitMs);
+  if (box == nullptr) return "";
+  const std::string text = MessageTextOf(box);
+  EXPECT_EQ("Zephlar", WindowText(box));
+  EXPECT_EQ(nullptr, WizardOf(program.id()));
+  PressDialogButton(box, IDOK);
+  return text;
+}
+
+TEST(HostProgramErrors, MissingLibraryIsNamedInAMessage) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe"));
+  ASSERT_TRUE(folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
+  ChildProgram program;
+  ASSERT_TRUE(program.Start(folder.path() + "\\zephlar.exe", "", folder.path()));
+
+  const std::string text = AcknowledgeMessage(program);
+  EXPECT_NE(std::string::npos, text.find("zephlardll.dll is missing")) << text;
+  EXPECT_NE(std::string::npos, text.find(folder.path() + "\\zephlardll.dll")) << text;
+  EXPECT_NE(std::string::npos, text.find("Unpack the whole Zephlar archive")) << text;
+  const DWORD code = program.ExitCode(kExitWaitMs);
+  EXPECT_NE(STILL_ACTIVE, code);
+  EXPECT_NE(0u, code);
+}
+
+TEST(HostProgramErrors, LibraryWithoutTheWizardEntryPointsIsNamedInAMessage) {
+  ScratchFolder folder;
+  ASSERT_TRUE(folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe"));
+  ASSERT_TRUE(folder.Copy(ZEPHLAR_STAND_IN_DLL_PATH, "zephlardll.dll"));
+  ChildProgram program;
+  ASSERT_TRUE(program.Start(folder.path() + "\\zephlar.exe", "/modeless", folder.path()));
+
+  // The stand-in offers `running` only: the message names the other two.
+  const std::string text = AcknowledgeMessage(program);
+  EXPECT_NE(std::string::npos, text.find("is not the library this zephlar.exe needs")) << text;
+  EXPECT_NE(std::string::npos, text.find(ZEPHLAR_WIZARD_EXPORT)) << text;
+  EXPECT_NE(std::string::npos, text.find(ZEPHLAR_WIZARD_HWND_EXPORT)) << text;
+  EXPECT_EQ(std::string::npos, text.find(ZEPHLAR_RUNNING_EXPORT)) << text;
+  const DWORD code = program.ExitCode(kExitWaitMs);
+  EXPECT_NE(STILL_ACTIVE, code);
+  EXPECT_NE(0u, code);
+  EXPECT_EQ(nullptr, WindowOf(program.id(), kHostClass));
+}
+
+// The program as a file.
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// "dll!function" entries of the library's reviewed list.
+std::set<std::string> LibraryAllowList() {
+  std::set<std::string> entries;
+  std::istringstream lines(ReadWholeFile(ZEPHLAR_IMPORT_ALLOW_LIST));
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line.substr(0, line.find('#')));
+    std::string dll, function;
+    if (fields >> dll >> function) entries.insert(Lower(dll) + "!" + function);
+  }
+  return entries;
+}
+
+// What the program imports beyond the library's list: its own window, its
+// message loop and the loading of the library, and the C runtime's start-up
+// of a program. Each is documented for Windows 2000 (msvcrt.dll 6.1 for the
+// runtime).
+const std::set<std::string> kHostOnlyImports = {
+    "kernel32.dll!GetCurrentThreadId",
+    "kernel32.dll!GetFileAttributesA",
+    "kernel32.dll!GetModuleFileNameA",
+    "kernel32.dll!GetStartupInfoA",
+    "kernel32.dll!SetUnhandledExceptionFilter",
+    "kernel32.dll!WideCharToMultiByte",
+    "user32.dll!DefWindowProcA",
+    "user32.dll!GetClassNameA",
+    "user32.dll!GetWindow",
+    "user32.dll!InflateRect",
+    "user32.dll!DispatchMessageA",
+    "user32.dll!EnumThreadWindows",
+    "user32.dll!GetMessageA",
+    "user32.dll!LoadCursorA",
+    "user32.dll!LoadIconA",
+    "user32.dll!PostQuitMessage",
+    "user32.dll!RegisterClassA",
+    "user32.dll!SetForegroundWindow",
+    "user32.dll!TranslateMessage",
+    "msvcrt.dll!__getmainargs",
+    "msvcrt.dll!__initenv",
+    "msvcrt.dll!__p__acmdln",
+    "msvcrt.dll!__p__commode",
+    "msvcrt.dll!__p__fmode",
+    "msvcrt.dll!__set_app_type",
+    "msvcrt.dll!__setusermatherr",
+    "msvcrt.dll!_cexit",
+    "msvcrt.dll!_onexit",
+    "msvcrt.dll!fprintf",
+    "msvcrt.dll!signal",
+    "msvcrt.dll!strcmp",
+    "msvcrt.dll!strrchr",
+    "msvcrt.dll!_strnicmp",
+    "msvcrt.dll!exit",
+};
+
+TEST(HostImage, IsAWindows2000GuiProgramWithReviewedImports) {
+  const PeImage image = ReadPeImage(ReadWholeFile(ZEPHLAR_HOST_PATH));
+  ASSERT_TRUE(image.valid) << image.error;
+  EXPECT_EQ(image.machine, 0x14C);        // i386
+  EXPECT_EQ(image.optionalMagic, 0x10B);  // PE32
+  EXPECT_EQ(image.characteristics & 0x2000, 0) << "a program, not a DLL";
+  EXPECT_EQ(image.subsystem, 2) << "Windows GUI, no console window";
+  EXPECT_LE(image.majorSubsystemVersion * 100 + image.minorSubsystemVersion, 500);
+  EXPECT_LE(image.majorOsVersion * 100 + image.minorOsVersion, 500);
+  EXPECT_EQ(image.delayImportSize, 0u);
+
+  const std::set<std::string> library = LibraryAllowList();
+  ASSERT_FALSE(library.empty());
+  const std::set<std::string> systemDlls = {"kernel32.dll", "user32.dll", "gdi32.dll",
+                                            "msvcrt.dll"};
+  for (const PeImport& import : image.imports) {
+    const std::string key = Lower(import.dll) + "!" + import.function;
+    EXPECT_TRUE(systemDlls.count(Lower(import.dll))) << import.dll;
+    EXPECT_TRUE(library.count(key) || kHostOnlyImports.count(key))
+        << key << " is imported but reviewed for neither the library nor the program";
+    EXPECT_NE(Lower(import.dll), "zephlardll.dll") << "the library is loaded at run time";
+  }
+}
+
+TEST(HostImage, ManifestAsksForAdministratorAndCommonControls6) {
+  HMODULE image =
+      LoadLibraryExA(FullPath(ZEPHLAR_HOST_PATH).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(image, nullptr);
+  HRSRC found = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(found, nullptr) << "no manifest of id 1";
+  const char* data = static_cast<const char*>(LockResource(LoadResource(image, found)));
+  const std::string manifest(data, SizeofResource(image, found));
+  EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+  EXPECT_NE(std::string::npos, manifest.find("urn:schemas-microsoft-com:asm.v2"));
+  EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
+  EXPECT_NE(std::string::npos, manifest.find("version=\"6.0.0.0\""));
+  EXPECT_NE(FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(14)), nullptr)
+      << "the program's icon";
+  FreeLibrary(image);
+}
+
+}  // namespace
