@@ -10,6 +10,7 @@
 
 #include "net/MakerSite.h"
 #include "resources/resource.h"
+#include "script/StatusLine.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -389,6 +390,8 @@ std::vector<std::string> LoggedLines() {
   std::lock_guard<std::mutex> lock(logMutex);
   return logLines;
 }
+
+std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLineSize - 1); }
 
 void RefuseNextPanel(bool refuse) { refusePanel = refuse; }
 

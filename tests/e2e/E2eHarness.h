@@ -82,6 +82,9 @@ void SaveShot(HWND window, const std::string& name, bool paintFirst = true);
 
 // Every line added to a list box with the status log's id, in order.
 std::vector<std::string> LoggedLines();
+// `line` as the status log holds it: cut to the log's line width, which a
+// full path in a deep scratch folder can reach.
+std::string AsLogged(const std::string& line);
 // While set, the next panel dialog made on the wizard's thread is refused at
 // its creation, as the system refuses a window it cannot make.
 void RefuseNextPanel(bool refuse);

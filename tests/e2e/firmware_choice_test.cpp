@@ -89,9 +89,9 @@ TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKept) {
   PostClick(wizard, kNextPoint);
   ASSERT_TRUE(WaitForPage(wizard, 4));
   EXPECT_EQ(nullptr, WaitForBox("Firmware Upgrade Error", kQuietMs));
+  const std::string updating = AsLogged("Updating firmware with file \"" + path + "\"...");
   const std::vector<std::string> log = LoggedLines();
-  EXPECT_NE(std::find(log.begin(), log.end(), "Updating firmware with file \"" + path + "\"..."),
-            log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), updating), log.end()) << updating;
   EXPECT_EQ("Updated firmware!", log.back());
   EXPECT_TRUE(DriveBytes(1).compare(63 * kSector, image.size(), image) == 0);
   EXPECT_TRUE(FileExists(elsewhere + "\\zaze_pm.txt"));

@@ -146,7 +146,7 @@ TEST_F(E2eRoad, FromTheDevicePromptToTheLastPage) {
       "Opened zaze_pm.txt successfully, dumping partition map:",
       "Found firmware on zAze!",
       "The size of the partition is 33524224 bytes.",
-      "Updating firmware with file \"" + firmwarePath + "\"...",
+      AsLogged("Updating firmware with file \"" + firmwarePath + "\"..."),
       "Firmware verified.",
       "Updated firmware!",
   };
