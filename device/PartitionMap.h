@@ -43,12 +43,15 @@ PartitionMapEntry& SwapPartitionMapEntry(PartitionMapEntry& entry);
 // within its 32 bytes). A name of 32 characters without a NUL equals nothing.
 bool HasPartName(const PartitionMapEntry& entry, const char* name);
 
+// The writers below return 1 when the stream took every line, 0 when a write
+// failed (a full disk, say): the dump is then incomplete.
+
 // The twelve lines of one entry (host order) in the dump file.
-void DumpPartitionMapEntry(const PartitionMapEntry& entry, std::FILE* file);
+int32_t DumpPartitionMapEntry(const PartitionMapEntry& entry, std::FILE* file);
 
 // The dump file's three header lines, with the system's tick count.
-void DumpPartitionMapHeader(std::FILE* file, int32_t tickCount);
+int32_t DumpPartitionMapHeader(std::FILE* file, int32_t tickCount);
 
 // "**> Start of partition i of last" and the entry's twelve lines.
-void DumpPartitionSection(std::FILE* file, int32_t index, int32_t last,
-                          const PartitionMapEntry& entry);
+int32_t DumpPartitionSection(std::FILE* file, int32_t index, int32_t last,
+                             const PartitionMapEntry& entry);

@@ -5,7 +5,8 @@
 // Windows the NT path opens \\.\PHYSICALDRIVE<n> unbuffered and write-through;
 // the 9x path asks \\.\vwin32 for Int 21h function 7305h and only reads. The
 // POSIX path opens entry n of a drive table (by default the system's whole
-// disks) with O_DIRECT | O_SYNC where the file system allows it.
+// disks) with O_DIRECT | O_SYNC where the file system allows it, or hands
+// the device calls of that entry to a backend of functions.
 //
 // Callers hand over ordinary memory; RawDrive meets the platform's alignment
 // itself through a bounce buffer aligned to 4096 bytes.
@@ -22,12 +23,27 @@ constexpr int32_t kDriveWriting = 3;  // a Write is under way, or failed
 
 // Transfer results other than a byte count.
 constexpr int32_t kTransferNotIdle = 0;
-constexpr int32_t kTransferMisaligned = -1;    // length or offset not a multiple of 512
-constexpr int32_t kTransferSeekFailed = -2;    // positioning failed
-constexpr int32_t kTransferFailed = -3;        // the transfer itself failed
+constexpr int32_t kTransferMisaligned = -1;  // length or offset not a multiple of 512
+constexpr int32_t kTransferSeekFailed = -2;  // positioning failed
+constexpr int32_t kTransferFailed = -3;      // the transfer itself failed
 
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kBounceAlignment = 4096;
+
+// POSIX only: the device calls of one drive-table entry, for drives that are
+// not files (a disk held in memory, a disk that fails on purpose). RawDrive's
+// states, sector tests and bounce buffer stay in front of them; each call is
+// given `context` and answers as the device calls do: `open` 1 or -1; `read`
+// and `write` the bytes moved, kTransferSeekFailed or kTransferFailed. Only
+// offsets below 2^31 reach them, as on the NT path. A backend must outlive
+// every drive opened through it.
+struct RawDriveBackend {
+  void* context;
+  int32_t (*open)(void* context);
+  int32_t (*read)(void* context, void* buffer, uint32_t offset, uint32_t length);
+  int32_t (*write)(void* context, const void* buffer, uint32_t offset, uint32_t length);
+  void (*close)(void* context);
+};
 
 class RawDrive {
  public:
@@ -62,7 +78,8 @@ class RawDrive {
   int32_t state;
   uint32_t platformId;
   uint32_t sectorSize;
-  intptr_t handle;  // HANDLE on Windows, file descriptor on POSIX
+  intptr_t handle;                           // HANDLE on Windows, file descriptor on POSIX
+  const RawDriveBackend* backend = nullptr;  // POSIX: serves the drive while open
 
   void* bounceBlock = nullptr;  // as allocated
   void* bounceAligned = nullptr;
@@ -73,3 +90,8 @@ class RawDrive {
 // entries at image files; a null table (or count 0) restores the default, the
 // system's whole disks in /sys/block order. The paths are copied.
 void SetRawDriveTable(const char* const* paths, int count);
+
+// POSIX only: serves drive `number` (0 to 63) through `backend` instead of its
+// table path, whatever the table holds; nullptr gives it back to the path.
+// Drives open at the time keep what they were opened with.
+void SetRawDriveBackend(int number, const RawDriveBackend* backend);

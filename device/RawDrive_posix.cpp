@@ -1,7 +1,8 @@
 // RawDrive's POSIX side: drive number n is entry n of a drive table, opened
 // exclusively with O_DIRECT | O_SYNC (or O_SYNC alone where the file system
 // refuses O_DIRECT), the counterparts of the NT path's unbuffered,
-// write-through, unshared open.
+// write-through, unshared open. An entry may instead be served by a backend
+// of functions, which then stands for the file and its calls.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -24,6 +25,8 @@ struct DriveTable {
   bool loaded = false;
   int count = 0;
   char paths[kMaxDrives][kPathSize];
+  // Kept apart from the paths: setting the table leaves the backends alone.
+  const RawDriveBackend* backends[kMaxDrives] = {};
 };
 
 DriveTable& Table() {
@@ -85,7 +88,19 @@ void SetRawDriveTable(const char* const* paths, int count) {
   table.loaded = true;
 }
 
+void SetRawDriveBackend(int number, const RawDriveBackend* backend) {
+  if (number < 0 || number >= kMaxDrives) return;
+  Table().backends[number] = backend;
+}
+
 int32_t RawDrive::OpenDevice() {
+  backend = nullptr;
+  if (driveNumber >= 0 && driveNumber < kMaxDrives && Table().backends[driveNumber] != nullptr) {
+    const RawDriveBackend* served = Table().backends[driveNumber];
+    if (served->open(served->context) != 1) return -1;
+    backend = served;
+    return 1;
+  }
   const char* path = DrivePath(driveNumber);
   if (path == nullptr || path[0] == '\0') return -1;
   int fd = open(path, O_RDWR | O_DIRECT | O_SYNC | O_CLOEXEC);
@@ -103,6 +118,7 @@ int32_t RawDrive::OpenDevice() {
 
 int32_t RawDrive::ReadDevice(void* aligned, uint32_t offset, uint32_t length) {
   if (!Reachable(offset)) return kTransferSeekFailed;
+  if (backend != nullptr) return backend->read(backend->context, aligned, offset, length);
   ssize_t got;
   do {
     got = pread(static_cast<int>(handle), aligned, length, static_cast<off_t>(offset));
@@ -112,6 +128,7 @@ int32_t RawDrive::ReadDevice(void* aligned, uint32_t offset, uint32_t length) {
 
 int32_t RawDrive::WriteDevice(const void* aligned, uint32_t offset, uint32_t length) {
   if (!Reachable(offset)) return kTransferSeekFailed;
+  if (backend != nullptr) return backend->write(backend->context, aligned, offset, length);
   ssize_t put;
   do {
     put = pwrite(static_cast<int>(handle), aligned, length, static_cast<off_t>(offset));
@@ -119,4 +136,11 @@ int32_t RawDrive::WriteDevice(const void* aligned, uint32_t offset, uint32_t len
   return put < 0 ? kTransferFailed : static_cast<int32_t>(put);
 }
 
-void RawDrive::CloseDevice() { close(static_cast<int>(handle)); }
+void RawDrive::CloseDevice() {
+  if (backend != nullptr) {
+    backend->close(backend->context);
+    backend = nullptr;
+    return;
+  }
+  close(static_cast<int>(handle));
+}

@@ -2,10 +2,10 @@
 // not a zAze's (no "firmware" entry before "disk") is left exactly as it was.
 #include "device/Repair.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "device/DeviceUi.h"
+#include "device/MapCopy.h"
 #include "device/PartitionMap.h"
 #include "device/Platform.h"
 #include "device/RawDrive.h"
@@ -13,27 +13,8 @@
 namespace {
 
 constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
-constexpr uint32_t kMaxEntries = 0xFFFFFFFFu / kBlockSize;  // N * 512 must fit in 32 bits
 
 uint32_t EntryOffset(uint32_t index) { return (index + 1) * kBlockSize; }
-
-// The working copy of the map; released on every way out.
-class MapCopy {
- public:
-  explicit MapCopy(uint32_t entries)
-      : entries_(static_cast<PartitionMapEntry*>(
-            // Room for block 1 even when the map claims no entries at all.
-            std::malloc(static_cast<size_t>(entries > 0 ? entries : 1) * kBlockSize))) {}
-  ~MapCopy() { std::free(entries_); }
-  MapCopy(const MapCopy&) = delete;
-  MapCopy& operator=(const MapCopy&) = delete;
-
-  bool valid() const { return entries_ != nullptr; }
-  PartitionMapEntry& operator[](uint32_t index) { return entries_[index]; }
-
- private:
-  PartitionMapEntry* entries_;
-};
 
 // What reading the map found: entries 0 to held - 1 are in the working copy,
 // in host order; a failed read of entry `held` is kept for its log line.
@@ -43,6 +24,7 @@ struct MapScan {
   uint32_t failureCode = 0;
   int32_t failureResult = 0;
   bool firmwareBeforeDisk = false;
+  bool noMemory = false;
 };
 
 // Reads entries 1 to N - 1 into the copy, stopping after "disk" or at the
@@ -50,9 +32,13 @@ struct MapScan {
 MapScan ScanMap(RawDrive& drive, MapCopy& map, uint32_t entries) {
   MapScan scan;
   for (uint32_t i = 1; i < entries; ++i) {
+    if (!map.Hold(i + 1)) {
+      scan.noMemory = true;
+      break;
+    }
     std::memset(&map[i], 0, kBlockSize);  // a short read leaves zeros, not stale heap
     const int32_t got = drive.Read(&map[i], EntryOffset(i), kBlockSize);
-    if (got <= 0) {
+    if (got != static_cast<int32_t>(kBlockSize)) {  // part of an entry is no entry
       scan.failureCode = LastErrorCode();
       scan.failureResult = got;
       scan.readFailed = true;
@@ -77,7 +63,8 @@ void LogReadFailure(const MapScan& scan) {
 int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index) {
   SwapPartitionMapEntry(entry);
   const int32_t put = drive.Write(&entry, EntryOffset(index), kBlockSize);
-  if (put > 0) return 1;
+  // A short write leaves the entry half old, half new: that is a failure too.
+  if (put == static_cast<int32_t>(kBlockSize)) return 1;
   LogStatus("    <Unable to write to the drive! GLE: 0x%x ret: %ld>",
             static_cast<unsigned>(LastErrorCode()), static_cast<long>(put));
   return 0;
@@ -125,7 +112,9 @@ int RepairPartitionMap(char driveLetter) {
   PartitionMapEntry first;
   std::memset(&first, 0, sizeof first);
   const int32_t got = drive.Read(&first, EntryOffset(0), kBlockSize);
-  if (got <= 0) {
+  // Only a whole block is the map's entry: the rest of a short read would be
+  // zeros written back over what the disk holds.
+  if (got != static_cast<int32_t>(kBlockSize)) {
     LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
               static_cast<unsigned>(LastErrorCode()), static_cast<long>(got));
     return 0;
@@ -138,12 +127,13 @@ int RepairPartitionMap(char driveLetter) {
   LogStatus("    <Checking partition information...>");
 
   const uint32_t entries = first.pmMapBlkCnt;
-  if (entries > kMaxEntries) return 0;
-  MapCopy map(entries);
-  if (!map.valid()) return 0;
+  if (entries > kMaxMapEntries) return 0;
+  MapCopy map;
+  if (!map.Hold(1)) return 0;
   map[0] = first;
 
   const MapScan scan = ScanMap(drive, map, entries);
+  if (scan.noMemory) return 0;
   if (!scan.firmwareBeforeDisk) {
     LogReadFailure(scan);
     LogStatus("    <No firmware partition found, nothing was changed!>");

@@ -9,6 +9,7 @@
 
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
+#include "device/MapCopy.h"
 #include "device/PartitionMap.h"
 #include "device/Platform.h"
 #include "device/RawDrive.h"
@@ -21,8 +22,7 @@ char FirmwarePath[260] = {};
 namespace {
 
 constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
-constexpr uint32_t kMaxEntries = 0xFFFFFFFFu / kBlockSize;  // N * 512 must fit in 32 bits
-constexpr uint64_t kReachableBytes = 0x100000000ull;        // offsets are 32-bit
+constexpr uint64_t kReachableBytes = 0x100000000ull;  // offsets are 32-bit
 constexpr char kDumpName[] = "zaze_pm.txt";
 
 constexpr char kBoxRepairFailed[] =
@@ -139,27 +139,6 @@ int32_t VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_
   return kCopyDone;
 }
 
-// The working copy of the map: N entries, released on every way out.
-class MapCopy {
- public:
-  explicit MapCopy(uint32_t entries)
-      : entries_(entries > kMaxEntries
-                     ? nullptr
-                     : static_cast<PartitionMapEntry*>(std::malloc(
-                           // Room for block 1 even when N is 0.
-                           static_cast<size_t>(entries > 0 ? entries : 1) * kBlockSize))) {}
-  ~MapCopy() { std::free(entries_); }
-  MapCopy(const MapCopy&) = delete;
-  MapCopy& operator=(const MapCopy&) = delete;
-
-  bool valid() const { return entries_ != nullptr; }
-  PartitionMapEntry& operator[](uint32_t index) { return entries_[index]; }
-  const PartitionMapEntry& operator[](uint32_t index) const { return entries_[index]; }
-
- private:
-  PartitionMapEntry* entries_;
-};
-
 // Entries 0 to held - 1 were read and are in host order; entry `held`, if
 // below count, could not be read.
 struct MapView {
@@ -168,9 +147,20 @@ struct MapView {
   uint32_t held;
 };
 
-uint32_t ReadLaterEntries(RawDrive& drive, MapCopy& map, uint32_t count) {
+// Reads entries 1 to count - 1 into the copy; returns how many entries it
+// holds then (count when all were read). Sets `noMemory` when the copy could
+// not grow.
+uint32_t ReadLaterEntries(RawDrive& drive, MapCopy& map, uint32_t count, bool& noMemory) {
+  noMemory = false;
   for (uint32_t i = 1; i < count; ++i) {
-    if (drive.Read(&map[i], (i + 1) * kBlockSize, kBlockSize) <= 0) return i;
+    if (!map.Hold(i + 1)) {
+      noMemory = true;
+      return i;
+    }
+    // A short read is a failed one: the entry's extent could be half known.
+    if (drive.Read(&map[i], (i + 1) * kBlockSize, kBlockSize) != static_cast<int32_t>(kBlockSize)) {
+      return i;
+    }
     SwapPartitionMapEntry(map[i]);
   }
   return count;
@@ -267,9 +257,52 @@ void LogPartitionSize(uint32_t blocks) {
   }
 }
 
+// The dump file zaze_pm.txt, or none when it cannot be created. It keeps
+// track of whether every line was taken, so that a dump cut short (a full
+// disk) is told in the log instead of being left behind as if it were whole.
+class DumpFile {
+ public:
+  DumpFile() : file_(std::fopen(kDumpName, "wt")) {
+    if (file_ == nullptr) {
+      LogStatus("Unable to open file %s for writing!", kDumpName);
+    } else {
+      LogStatus("Opened %s successfully, dumping partition map:", kDumpName);
+    }
+  }
+  ~DumpFile() {
+    if (file_ == nullptr) return;
+    whole_ &= std::fclose(file_) == 0;  // the last lines are written here
+    if (!whole_) {
+      LogStatus("Unable to write file %s: the partition map in it is incomplete!", kDumpName);
+    }
+  }
+  DumpFile(const DumpFile&) = delete;
+  DumpFile& operator=(const DumpFile&) = delete;
+
+  void Header(uint32_t count, const PartitionMapEntry& first) {
+    if (file_ == nullptr) return;
+    whole_ &= DumpPartitionMapHeader(file_, static_cast<int32_t>(TickCount())) != 0;
+    Section(0, count, first);
+  }
+  void Section(uint32_t index, uint32_t count, const PartitionMapEntry& entry) {
+    if (file_ == nullptr) return;
+    whole_ &= DumpPartitionSection(file_, static_cast<int32_t>(index),
+                                   static_cast<int32_t>(count - 1), entry) != 0;
+  }
+  void FirmwareLine() {
+    static const char kLine[] = "**> Firmware partition\n";
+    if (file_ != nullptr)
+      whole_ &= std::fwrite(kLine, 1, sizeof kLine - 1, file_) == sizeof kLine - 1;
+  }
+
+ private:
+  std::FILE* file_;
+  bool whole_ = true;
+};
+
 // False when the walk is to end here (the image cannot be opened).
-bool UpdateFirmware(RawDrive& drive, const MapView& map, uint32_t index, std::FILE* dump) {
-  if (dump != nullptr) std::fputs("**> Firmware partition\n", dump);
+bool UpdateFirmware(RawDrive& drive, const MapView& map, uint32_t index, DumpFile& dump) {
+  dump.FirmwareLine();
   LogStatus("Found firmware on zAze!");
   LogPartitionSize(map.entries[index].pmPartBlkCnt);
   LogStatus("Updating firmware with file \"%.259s\"...", FirmwarePath);
@@ -289,16 +322,6 @@ bool UpdateFirmware(RawDrive& drive, const MapView& map, uint32_t index, std::FI
   return true;
 }
 
-std::FILE* OpenDump() {
-  std::FILE* dump = std::fopen(kDumpName, "wt");
-  if (dump == nullptr) {
-    LogStatus("Unable to open file %s for writing!", kDumpName);
-  } else {
-    LogStatus("Opened %s successfully, dumping partition map:", kDumpName);
-  }
-  return dump;
-}
-
 // Everything after the repair; the drive and the dump are closed on return.
 void UpdateRepairedDrive(char letter) {
   RawDrive drive;
@@ -310,8 +333,8 @@ void UpdateRepairedDrive(char letter) {
   PartitionMapEntry first;
   std::memset(&first, 0, sizeof first);
   const int32_t got = drive.Read(&first, kBlockSize, kBlockSize);
-  if (got <= 0) {
-    const uint32_t code = LastErrorCode();  // before the box can change it
+  if (got != static_cast<int32_t>(kBlockSize)) {  // a part of block 1 is not the map's entry
+    const uint32_t code = LastErrorCode();        // before the box can change it
     ShowUpdateError(kBoxFirstReadFailed);
     LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>", static_cast<unsigned>(code),
               static_cast<long>(got));
@@ -326,31 +349,30 @@ void UpdateRepairedDrive(char letter) {
   LogStatus("    <Checking partition information...>");
 
   const uint32_t count = first.pmMapBlkCnt;
-  MapCopy entries(count);
-  if (!entries.valid()) {
+  MapCopy entries;
+  bool noMemory = count > kMaxMapEntries || !entries.Hold(1);
+  uint32_t held = 0;
+  if (!noMemory) {
+    entries[0] = first;
+    held = ReadLaterEntries(drive, entries, count, noMemory);
+  }
+  if (noMemory) {
     LogStatus("    <Not enough memory for the partition map!>");
     ShowUpdateError(kBoxNoMapMemory);
     return;
   }
-  entries[0] = first;
-  const MapView map = {entries, count, ReadLaterEntries(drive, entries, count)};
+  const MapView map = {entries, count, held};
 
-  ScopedFile dump(OpenDump());
-  const int32_t last = static_cast<int32_t>(count - 1);
-  if (dump.get() != nullptr) {
-    DumpPartitionMapHeader(dump.get(), static_cast<int32_t>(TickCount()));
-    DumpPartitionSection(dump.get(), 0, last, entries[0]);
-  }
+  DumpFile dump;
+  dump.Header(count, entries[0]);
   for (uint32_t i = 1; i < count; ++i) {
     if (i >= map.held) {
       LogStatus("Drive read failed! Dc:2");
       ShowUpdateError(kBoxEntryReadFailed);
       break;
     }
-    if (HasPartName(entries[i], "firmware") && !UpdateFirmware(drive, map, i, dump.get())) break;
-    if (dump.get() != nullptr) {
-      DumpPartitionSection(dump.get(), static_cast<int32_t>(i), last, entries[i]);
-    }
+    if (HasPartName(entries[i], "firmware") && !UpdateFirmware(drive, map, i, dump)) break;
+    dump.Section(i, count, entries[i]);
   }
 }
 

@@ -160,14 +160,18 @@ static void ApplyStepLine(WizardStep& step, int32_t stepNumber, int32_t count, c
 int32_t LoadStepScript(const char* path, WizardStep* table, int32_t capacity) {
   if (path == nullptr) return 0;
   ScopedFile file(std::fopen(path, "r"));
-  if (file.get() == nullptr) return 0;
+  return LoadStepScript(file.get(), table, capacity);
+}
+
+int32_t LoadStepScript(std::FILE* script, WizardStep* table, int32_t capacity) {
+  if (script == nullptr) return 0;
   if (table == nullptr) capacity = 0;
 
   // The count stays as declared; callers bound their navigation by the table.
   int32_t count = 0;
   int32_t position = 0;
   char line[kLineBufferSize];
-  while (position < capacity && ReadScriptLine(file.get(), line, kLineBufferSize)) {
+  while (position < capacity && ReadScriptLine(script, line, kLineBufferSize)) {
     // "steps" before "step", so a count line is never taken for a step line.
     if (StartsWithNoCase(line, "steps")) {
       count = ParseScriptInt(line + 5);

@@ -33,17 +33,6 @@ const char kCopyFailed[] =
     "box Error: The firmware partition on your zAze is in an undetermined state and it may not "
     "work correctly!";
 
-// Bytes that differ per position and per seed, so a misplaced chunk shows.
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  uint32_t state = 0x9E3779B9u * (seed + 1);
-  for (char& c : bytes) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
 // The recorded UI, one short line per event; a box by its first line.
 Lines Trace() {
   Lines out;
@@ -109,22 +98,11 @@ DiskImage RepairedMap(uint32_t start, uint32_t blocks, uint32_t diskStart, uint3
 
 class UpdateWorker : public testing::Test {
  protected:
-  // Each test in a directory of its own: the dump file has a fixed name.
-  void SetUp() override {
-    home_ = fs::current_path();
-    dir_ = home_ / TestFileName("dir");
-    fs::remove_all(dir_);
-    fs::create_directory(dir_);
-    fs::current_path(dir_);
-    ResetRecordedUi();
-  }
+  void SetUp() override { ResetRecordedUi(); }
   void TearDown() override {
     DetachDrives();
     std::memset(FirmwarePath, 0, sizeof FirmwarePath);
     FoundDriveLetter = 0;
-    fs::current_path(home_);
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
   }
 
   // Puts `disk` on drive A and `image` (none when null) in the firmware file,
@@ -244,7 +222,7 @@ class UpdateWorker : public testing::Test {
             std::string("log Updating firmware with file \"") + kImageName + "\"..."};
   }
 
-  fs::path home_, dir_;
+  ScratchWorkingDirectory scratch_;  // the dump file has a fixed name
   std::string before_, repaired_, after_, dump_;
   Lines repairTrace_, trace_;
   bool dumped_ = false;

@@ -437,12 +437,7 @@ bool ThreadRoomTaken::holds() const {
 // ---- Files ----
 
 std::string FirmwareImage(size_t bytes, unsigned seed) {
-  std::string image(bytes, '\0');
-  uint32_t state = 0x2545F491u * (seed + 1);
-  for (char& c : image) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
-  }
+  std::string image = Pattern(bytes, seed);
   static const char kMaker[] = "Apple Computer, Inc.";
   if (bytes >= 130 + sizeof kMaker - 1) std::memcpy(&image[130], kMaker, sizeof kMaker - 1);
   return image;

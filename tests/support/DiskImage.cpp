@@ -163,6 +163,16 @@ void DiskImage::SetBlock(uint32_t block, const void* data, size_t size) {
   std::memcpy(&bytes_[static_cast<size_t>(block) * kBlock], data, size);
 }
 
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  uint32_t state = 0x9E3779B9u * (seed + 1);
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
 void DiskImage::Fill(uint32_t first, uint32_t count, uint8_t seed) {
   if (first > Blocks() || count > Blocks() - first) {
     ADD_FAILURE() << "Fill(" << first << ", " << count << ") outside an image of " << Blocks()

@@ -33,6 +33,10 @@ class DiskImage {
   std::string bytes_;
 };
 
+// Bytes that differ per position and per seed, so that a misplaced or
+// missing chunk of an image shows.
+std::string Pattern(size_t size, unsigned seed);
+
 // An entry in host order, every other field zero, pmSig 0x504D.
 PartitionMapEntry MakeEntry(const char* name, const char* type, uint32_t start, uint32_t blocks,
                             uint32_t mapEntries);

@@ -13,6 +13,9 @@ std::mutex& Lock() {
   return lock;
 }
 
+ProgressPosHook posHook = nullptr;
+void* posHookContext = nullptr;
+
 std::vector<UiEvent>& Events() {
   static std::vector<UiEvent> events;
   return events;
@@ -53,6 +56,12 @@ void ProgressBarSetRange(int32_t minimum, int32_t maximum) {
 }
 void ProgressBarSetPos(int32_t position) {
   Record(UiEvent::kProgressPos, std::string(), position);
+  if (posHook != nullptr) posHook(position, posHookContext);
+}
+
+void SetProgressPosHook(ProgressPosHook hook, void* context) {
+  posHook = hook;
+  posHookContext = context;
 }
 void ProgressBarDestroy() { Record(UiEvent::kProgressDestroy); }
 void ShowUpdateError(const char* text) { Record(UiEvent::kErrorBox, text ? text : ""); }

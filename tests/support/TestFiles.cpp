@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 
 std::string TestFileName(const std::string& suffix) {
   const testing::TestInfo* info = testing::UnitTest::GetInstance()->current_test_info();
@@ -33,4 +34,23 @@ std::string ReadWholeFile(const std::string& name) {
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
   std::fclose(file);
   return bytes;
+}
+
+ScratchWorkingDirectory::ScratchWorkingDirectory() {
+  namespace fs = std::filesystem;
+  const fs::path home = fs::current_path();
+  const fs::path scratch = home / TestFileName("dir");
+  std::error_code ignored;
+  fs::remove_all(scratch, ignored);
+  fs::create_directory(scratch);
+  fs::current_path(scratch);
+  home_ = home.string();
+  path_ = scratch.string();
+}
+
+ScratchWorkingDirectory::~ScratchWorkingDirectory() {
+  namespace fs = std::filesystem;
+  std::error_code ignored;
+  fs::current_path(home_, ignored);
+  fs::remove_all(path_, ignored);
 }

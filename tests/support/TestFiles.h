@@ -12,3 +12,21 @@ std::string WriteTestFile(const std::string& suffix, const std::string& bytes);
 
 // Reads a whole file; an empty string when it cannot be read.
 std::string ReadWholeFile(const std::string& name);
+
+// For the life of the holder, the current directory is a fresh scratch
+// directory "<suite>.<test>.dir" of its own, for code that writes files of
+// fixed names (the dump file) there. Made while a test runs; on its end the
+// old directory is current again and the scratch one is removed.
+class ScratchWorkingDirectory {
+ public:
+  ScratchWorkingDirectory();
+  ~ScratchWorkingDirectory();
+  ScratchWorkingDirectory(const ScratchWorkingDirectory&) = delete;
+  ScratchWorkingDirectory& operator=(const ScratchWorkingDirectory&) = delete;
+
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string home_;
+  std::string path_;
+};

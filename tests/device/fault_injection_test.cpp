@@ -1,0 +1,331 @@
+// Faults on every transfer of a repair and an update, on the image file and
+// on the dump file. Whatever fails, the user's data stays where it was, no
+// success is reported that did not happen, the wizard is told once that the
+// worker is done, and the drive is let go.
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+
+// The faults come from a drive backend, which only the POSIX side has.
+TEST(FaultInjection, NeedsThePosixDriveBackend) {
+  GTEST_SKIP() << "drive backends are a POSIX-side feature";
+}
+
+#else
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "device/PartitionMap.h"
+#include "device/UpdateWorker.h"
+#include "tests/support/DiskImage.h"
+#include "tests/support/HardeningTable.h"
+#include "tests/support/MemoryDrive.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TestFiles.h"
+#include "tests/support/UpdateOutcome.h"
+
+namespace {
+
+constexpr uint32_t kBlock = 512;
+constexpr uint32_t kFirmwareStart = 63;                   // where the map as repaired puts it
+constexpr uint32_t kImageBytes = 2 * kChunkBytes + 8192;  // three chunks, the last short
+constexpr uint32_t kImageBlocks = kImageBytes / kBlock;
+constexpr char kImageName[] = "firmware.img";
+constexpr char kDumpName[] = "zaze_pm.txt";
+const DriveFault kFaults[] = {DriveFault::kError, DriveFault::kShortCount,
+                              DriveFault::kSeekFailure};
+
+// Fills the fields repair carries over, in the first `entries` entries, so
+// that a rewrite which loses any of them shows.
+DiskImage Marked(DiskImage disk, uint32_t entries) {
+  for (uint32_t i = 0; i < entries; ++i) {
+    PartitionMapEntry entry = disk.Entry(i);
+    entry.pmSigPad = static_cast<uint16_t>(0x0100 + i);
+    entry.pmBootCksum = 0x55000000u + i;
+    std::memcpy(entry.pmProcessor, "powerpc", 8);
+    for (size_t b = 0; b < sizeof entry.pmPad; ++b) entry.pmPad[b] = static_cast<uint8_t>(b + i);
+    disk.SetEntry(i, entry);
+  }
+  return disk;
+}
+
+// A map to be rewritten with an entry before the firmware: the map, a driver
+// beyond the firmware partition, the firmware, and "disk".
+DiskImage MapWithADriver() {
+  DiskImage disk = ZazeBeforeRepair();
+  const PartitionMapEntry firmware = disk.Entry(1);
+  const PartitionMapEntry data = disk.Entry(2);
+  PartitionMapEntry own = disk.Entry(0);
+  own.pmMapBlkCnt = 4;
+  disk.SetEntry(0, own);
+  disk.SetEntry(1, MakeEntry("driver", "Apple_Driver43", 70000, 64, 4));
+  disk.SetEntry(2, firmware);
+  disk.SetEntry(3, data);
+  return Marked(disk, 4);
+}
+
+struct WorkerRun {
+  std::string before, after;
+  std::vector<UiEvent> events;
+  std::vector<DriveTransfer> transfers;
+  int opens = 0, closes = 0;
+  bool open = false;
+  bool faulted = false;
+  int faultedSession = 0;
+  bool faultedWrite = false;
+};
+
+bool Updated(const WorkerRun& run) { return LoggedLine(run.events, "Updated firmware!"); }
+
+bool Boxed(const WorkerRun& run, const char* label) {
+  for (const UiEvent& e : run.events) {
+    if (e.kind == UiEvent::kErrorBox && BoxLabel(e.text) == label) return true;
+  }
+  return false;
+}
+
+int Boxes(const WorkerRun& run) {
+  int boxes = 0;
+  for (const UiEvent& e : run.events) boxes += e.kind == UiEvent::kErrorBox ? 1 : 0;
+  return boxes;
+}
+
+// "repair: read block 1", "worker: write chunk 2", "worker: read back chunk 3".
+std::string Describe(const DriveTransfer& t) {
+  const std::string who = t.session == 1 ? "repair: " : "worker: ";
+  const uint32_t block = t.offset / kBlock;
+  if (block < kFirmwareStart) {
+    return who + (t.write ? "write" : "read") + " block " + std::to_string(block);
+  }
+  const uint32_t chunk = (block - kFirmwareStart) / kChunkSectors + 1;
+  return who + (t.write ? "write chunk " : "read back chunk ") + std::to_string(chunk);
+}
+
+// Changed blocks: the image's own blocks, and in the map only the four numbers
+// repair sets, of block 1 and of firmware entries. Everything else as it was.
+std::string UnsafeChanges(const WorkerRun& run, uint32_t mapEntries) {
+  for (uint32_t b = 0; b < run.before.size() / kBlock; ++b) {
+    const size_t at = static_cast<size_t>(b) * kBlock;
+    if (run.before.compare(at, kBlock, run.after, at, kBlock) == 0) continue;
+    if (b >= kFirmwareStart && b < kFirmwareStart + kImageBlocks) continue;
+    DiskImage was(0);
+    was.Bytes() = run.before;
+    const bool repairable =
+        b >= 1 && b <= mapEntries && (b == 1 || HasPartName(was.Entry(b - 1), "firmware"));
+    if (!repairable) return "block " + std::to_string(b) + " changed";
+    for (uint32_t i = 0; i < kBlock; ++i) {
+      const bool repaired = i < 2 || (i >= 4 && i < 16);
+      if (!repaired && run.before[at + i] != run.after[at + i]) {
+        return "byte " + std::to_string(i) + " of block " + std::to_string(b) + " changed";
+      }
+    }
+  }
+  return "";
+}
+
+class FaultInjection : public testing::Test {
+ protected:
+  void SetUp() override {
+    WriteImage();
+    std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", kImageName);
+  }
+  void TearDown() override {
+    MemoryDrive::Detach(0);
+    SetProgressPosHook(nullptr, nullptr);
+    std::memset(FirmwarePath, 0, sizeof FirmwarePath);
+    FoundDriveLetter = 0;
+  }
+
+  static void WriteImage() {
+    const std::string image = Pattern(kImageBytes, 13);
+    FILE* file = std::fopen(kImageName, "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(image.data(), 1, image.size(), file);
+    std::fclose(file);
+  }
+
+  // The worker on `disk` as drive A, with transfer `failAt` failing as `fault`.
+  static WorkerRun RunWorker(const DiskImage& disk, uint32_t failAt, DriveFault fault) {
+    MemoryDrive drive(disk.Bytes());
+    drive.RecordTransfers(true);
+    drive.FailTransfer(failAt, fault);
+    drive.Attach(0);
+    ResetRecordedUi();
+    FoundDriveLetter = 'A';
+    FirmwareUpdateThread(nullptr);
+    MemoryDrive::Detach(0);
+    WorkerRun run;
+    run.before = disk.Bytes();
+    run.after = drive.Bytes();
+    run.events = RecordedUi();
+    run.transfers = drive.Log();
+    run.opens = drive.Opens();
+    run.closes = drive.Closes();
+    run.open = drive.IsOpen();
+    run.faulted = drive.Faulted();
+    run.faultedSession = drive.FaultedSession();
+    run.faultedWrite = drive.FaultedWrite();
+    return run;
+  }
+
+  // What must hold for every run, failed or not.
+  static void ExpectSafe(const WorkerRun& run, uint32_t mapEntries) {
+    EXPECT_EQ(UnsafeChanges(run, mapEntries), "");
+    EXPECT_EQ(RecordedWizardLastCount(), 1);
+    EXPECT_TRUE(!run.events.empty() && run.events.back().kind == UiEvent::kWizardLast)
+        << "ID_WIZARD_LAST is not the last thing the worker does";
+    EXPECT_FALSE(run.open) << "the drive is still open";
+    EXPECT_EQ(run.opens, run.closes) << "an open of the drive was not closed";
+    if (Updated(run)) {
+      EXPECT_TRUE(
+          run.after.compare(kFirmwareStart * kBlock, kImageBytes, Pattern(kImageBytes, 13)) == 0)
+          << "\"Updated firmware!\" without the image in the partition";
+    } else {
+      EXPECT_GT(Boxes(run), 0) << "the update did not happen and nobody was told";
+    }
+  }
+
+  // The matrix for one disk: every transfer of a clean run, failed in each
+  // of the three ways.
+  void FailEveryTransfer(const std::string& name, const DiskImage& disk, uint32_t mapEntries) {
+    const WorkerRun clean = RunWorker(disk, 0, DriveFault::kNone);
+    ExpectSafe(clean, mapEntries);
+    ASSERT_TRUE(Updated(clean)) << DescribeUpdate(clean.events, clean.before, clean.after);
+    const std::string table = "Faults injected: " + name;
+    HardeningTable(table, {"k", "transfer", "error (-3)", "short count", "positioning (-2)"});
+    HardeningRow(table, {"none", "-", DescribeUpdate(clean.events, clean.before, clean.after)});
+
+    for (uint32_t k = 1; k <= clean.transfers.size(); ++k) {
+      const DriveTransfer& transfer = clean.transfers[k - 1];
+      std::vector<std::string> cells = {std::to_string(k), Describe(transfer)};
+      for (DriveFault fault : kFaults) {
+        SCOPED_TRACE(name + ", transfer " + std::to_string(k) + " (" + Describe(transfer) +
+                     "): " + DriveFaultName(fault));
+        const WorkerRun run = RunWorker(disk, k, fault);
+        ASSERT_TRUE(run.faulted);
+        ExpectSafe(run, mapEntries);
+        // A failed write, or any failed transfer of the worker, is never a
+        // success, and nothing is written after it. Repair tolerates a map
+        // entry it cannot read after the firmware entry; the worker then reads
+        // the whole map again, and a success is checked above.
+        if (run.faultedWrite || run.faultedSession == 2) {
+          EXPECT_FALSE(Updated(run)) << "\"Updated firmware!\" after a failed transfer";
+          for (size_t later = k; later < run.transfers.size(); ++later) {
+            EXPECT_FALSE(run.transfers[later].write)
+                << "written after the failure: " << Describe(run.transfers[later]);
+          }
+        }
+        if (run.faultedSession == 1 && run.faultedWrite) {
+          EXPECT_TRUE(Boxed(run, "map not repaired"));
+        }
+        if (run.faultedSession == 2 && transfer.offset >= kFirmwareStart * kBlock) {
+          EXPECT_TRUE(Boxed(run, "copy failed")) << "a failed copy or check without its box";
+        }
+        cells.push_back(DescribeUpdate(run.events, run.before, run.after));
+      }
+      HardeningRow(table, cells);
+    }
+  }
+
+  ScratchWorkingDirectory scratch_;  // the dump file has a fixed name
+};
+
+TEST_F(FaultInjection, EveryTransferOnAZazeBeforeRepair) {
+  FailEveryTransfer("a zAze before repair", Marked(ZazeBeforeRepair(), 3), 3);
+}
+
+TEST_F(FaultInjection, EveryTransferOnARepairedZaze) {
+  FailEveryTransfer("a zAze already repaired", Marked(ZazeRepaired(), 3), 3);
+}
+
+TEST_F(FaultInjection, EveryTransferOnAMapWithADriverBeforeTheFirmware) {
+  FailEveryTransfer("a map to rewrite with a driver entry before the firmware", MapWithADriver(),
+                    4);
+}
+
+// Cuts the image file short once `afterChunk` chunks are written, so that a
+// later read of it comes up short.
+struct Cut {
+  int32_t afterChunk;
+  off_t length;
+};
+
+void CutImage(int32_t position, void* context) {
+  const Cut& cut = *static_cast<Cut*>(context);
+  if (position == cut.afterChunk) {
+    ASSERT_EQ(truncate(kImageName, cut.length), 0);
+  }
+}
+
+TEST_F(FaultInjection, TheImageFileEndsEarlyWhileItIsCopied) {
+  const char table[] = "Faults injected: the image file";
+  HardeningTable(table, {"fault", "outcome"});
+  const DiskImage disk = Marked(ZazeRepaired(), 3);
+  for (int32_t chunk = 1; chunk <= 3; ++chunk) {
+    SCOPED_TRACE("cut after chunk " + std::to_string(chunk));
+    WriteImage();
+    // 100 bytes before the end of the chunk just written: the copy's next
+    // read, or after the last chunk the read-back's, comes up short.
+    Cut cut = {chunk, static_cast<off_t>(std::min(chunk * kChunkBytes, kImageBytes) - 100)};
+    SetProgressPosHook(CutImage, &cut);
+    const WorkerRun run = RunWorker(disk, 0, DriveFault::kNone);
+    SetProgressPosHook(nullptr, nullptr);
+    ExpectSafe(run, 3);
+    EXPECT_FALSE(Updated(run));
+    EXPECT_TRUE(Boxed(run, "copy failed"));
+    EXPECT_TRUE(
+        LoggedLine(run.events, chunk < 3 ? "Error quiting" : "Firmware verification failed!"));
+    HardeningRow(table, {"cut 100 bytes short after chunk " + std::to_string(chunk) + " of 3",
+                         DescribeUpdate(run.events, run.before, run.after)});
+  }
+
+  // Gone before the update, and a directory in its place.
+  std::remove(kImageName);
+  WorkerRun run = RunWorker(disk, 0, DriveFault::kNone);
+  ExpectSafe(run, 3);
+  EXPECT_TRUE(Boxed(run, "image not opened"));
+  HardeningRow(table,
+               {"removed before the update", DescribeUpdate(run.events, run.before, run.after)});
+  ASSERT_EQ(mkdir(kImageName, 0755), 0);
+  run = RunWorker(disk, 0, DriveFault::kNone);
+  ExpectSafe(run, 3);
+  EXPECT_FALSE(Updated(run));
+  HardeningRow(table,
+               {"a directory of that name", DescribeUpdate(run.events, run.before, run.after)});
+}
+
+TEST_F(FaultInjection, TheUpdateGoesOnWhenTheDumpCannotBeWritten) {
+  const char table[] = "Faults injected: the dump file";
+  HardeningTable(table, {"fault", "outcome", "log"});
+  const DiskImage disk = Marked(ZazeBeforeRepair(), 3);
+
+  ASSERT_EQ(mkdir(kDumpName, 0755), 0);
+  WorkerRun run = RunWorker(disk, 0, DriveFault::kNone);
+  ExpectSafe(run, 3);
+  EXPECT_TRUE(Updated(run));
+  const char notOpened[] = "Unable to open file zaze_pm.txt for writing!";
+  EXPECT_TRUE(LoggedLine(run.events, notOpened));
+  HardeningRow(table, {"cannot be created (a directory of that name)",
+                       DescribeUpdate(run.events, run.before, run.after), notOpened});
+  ASSERT_EQ(rmdir(kDumpName), 0);
+
+  ASSERT_EQ(symlink("/dev/full", kDumpName), 0);
+  run = RunWorker(disk, 0, DriveFault::kNone);
+  ExpectSafe(run, 3);
+  EXPECT_TRUE(Updated(run));
+  const char incomplete[] =
+      "Unable to write file zaze_pm.txt: the partition map in it is incomplete!";
+  EXPECT_TRUE(LoggedLine(run.events, incomplete)) << "a dump to a full disk is told as written";
+  HardeningRow(table, {"disk full (a link to /dev/full)",
+                       DescribeUpdate(run.events, run.before, run.after), incomplete});
+}
+
+}  // namespace
+
+#endif
