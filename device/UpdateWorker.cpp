@@ -22,7 +22,9 @@ char FirmwarePath[260] = {};
 namespace {
 
 constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
-constexpr uint64_t kReachableBytes = 0x100000000ull;  // offsets are 32-bit
+// RawDrive positions with a signed 32-bit offset, as SetFilePointer does
+// without its high part: only the first 2 GB of a drive can be written.
+constexpr uint64_t kReachableBytes = 0x80000000ull;
 constexpr char kDumpName[] = "zaze_pm.txt";
 
 constexpr char kBoxRepairFailed[] =
@@ -63,7 +65,7 @@ constexpr Refusal kPastPartitionEnd = {
     "Error: The firmware file does not fit the firmware partition on your "
     "zAze!\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kOutOfReach = {
-    "Firmware not written: the firmware partition lies beyond the first 4 GB of the drive.",
+    "Firmware not written: the firmware partition lies beyond the first 2 GB of the drive.",
     "Error: The firmware partition on your zAze lies out of reach!\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kOverlap = {"Firmware not written: it would overwrite another partition.",
                               "Error: The firmware file would overwrite another partition on your "

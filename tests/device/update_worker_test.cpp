@@ -363,15 +363,23 @@ TEST_F(UpdateWorker, ShowsE6AndEndsTheDumpWhenTheImageIsMissing) {
   EXPECT_EQ(DumpBody(), Section(0, 2, After(0)) + kFirmwareLine);
 }
 
-TEST_F(UpdateWorker, ShowsE7AndGoesOnWithTheMapWhenAChunkCannotBeWritten) {
-  // The partition starts at byte 2^31, which the drive cannot reach.
+// Cuts the image file to one chunk once that chunk is on the disk, as a
+// medium that fails under the copy would.
+void CutImageAfterFirstChunk(int32_t position, void*) {
+  if (position == 1) fs::resize_file(kImageName, kChunkBytes);
+}
+
+TEST_F(UpdateWorker, ShowsE7AndGoesOnWithTheMapWhenTheCopyFails) {
   const std::string image = Pattern(40448, 8);
-  Run(RepairedMap(0x400000, 65477, 63, 512), &image);
+  SetProgressPosHook(CutImageAfterFirstChunk, nullptr);
+  Run(ZazeRepaired(), &image);
+  SetProgressPosHook(nullptr, nullptr);
   EXPECT_EQ(WorkerTrace(),
             Join(FirmwareLines(33524224),
-                 {"bar create", "bar range 0..114", "log Error quiting", "bar destroy", kCopyFailed,
-                  "log Unable to update firmware!", "wizard last"}));
-  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+                 {"bar create", "bar range 0..114", "bar pos 1", "log Error quiting", "bar destroy",
+                  kCopyFailed, "log Unable to update firmware!", "wizard last"}));
+  EXPECT_EQ("", ChangesOutside(before_, after_, {{63, kChunkSectors}}));
+  EXPECT_TRUE(WrittenAt(63, kChunkBytes) == image.substr(0, kChunkBytes));
   EXPECT_EQ(DumpBody(), WholeDump(3, 1));
 }
 
@@ -414,8 +422,9 @@ TEST_F(UpdateWorker, RefusesImagesThatDoNotFitBeforeTheFirstWrite) {
       {"a firmware partition inside the map", RepairedMap(2, 200, 263, 600), 2 * kBlock, overlap,
        102400},
       {"a firmware partition over block 0", RepairedMap(0, 200, 263, 600), kBlock, overlap, 102400},
-      {"a partition past 4 GB", RepairedMap(0x7FFFF0, 65477, 63, 512), 40448,
-       "Firmware not written: the firmware partition lies beyond the first 4 GB of the drive.|"
+      // The first chunk would land below 2 GB and the second past it.
+      {"a partition across 2 GB", RepairedMap(0x400000 - 70, 65477, 63, 512), 40448,
+       "Firmware not written: the firmware partition lies beyond the first 2 GB of the drive.|"
        "Error: The firmware partition on your zAze lies out of reach!",
        33524224},
   };
