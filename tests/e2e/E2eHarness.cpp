@@ -20,6 +20,32 @@ namespace {
 std::mutex logMutex;
 std::vector<std::string> logLines;
 
+// What a test does on the wizard's thread at a chosen moment of the update,
+// while the worker waits in its send; each runs once.
+std::mutex momentMutex;
+std::string momentLine;
+std::function<void()> atMomentLine;
+std::function<void()> atBarMade;
+
+// Takes the action out under the lock, so that it runs without it.
+void RunOnce(std::function<void()>& action) {
+  std::function<void()> taken;
+  {
+    std::lock_guard<std::mutex> lock(momentMutex);
+    taken.swap(action);
+  }
+  if (taken) taken();
+}
+
+void OnLogged(const std::string& line) {
+  bool due = false;
+  {
+    std::lock_guard<std::mutex> lock(momentMutex);
+    due = atMomentLine && line.compare(0, momentLine.size(), momentLine) == 0;
+  }
+  if (due) RunOnce(atMomentLine);
+}
+
 std::atomic<bool> refusePanel{false};
 std::atomic<bool> holdArmed{false};
 std::atomic<HWND> heldWindow{nullptr};
@@ -41,8 +67,15 @@ LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
     if (sent->message == LB_ADDSTRING && GetDlgCtrlID(sent->hwnd) == IDC_STATUS_LOG) {
-      std::lock_guard<std::mutex> lock(logMutex);
-      logLines.push_back(reinterpret_cast<const char*>(sent->lParam));
+      const std::string line = reinterpret_cast<const char*>(sent->lParam);
+      {
+        std::lock_guard<std::mutex> lock(logMutex);
+        logLines.push_back(line);
+      }
+      OnLogged(line);
+    } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_CREATE &&
+               IsProgressWindow(sent->hwnd)) {
+      RunOnce(atBarMade);
     } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_DESTROY &&
                IsProgressWindow(sent->hwnd) && holdArmed.exchange(false)) {
       HoldProgress(sent->hwnd);
@@ -395,6 +428,17 @@ std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLin
 
 void RefuseNextPanel(bool refuse) { refusePanel = refuse; }
 
+void WhenLogged(const std::string& lineStart, std::function<void()> action) {
+  std::lock_guard<std::mutex> lock(momentMutex);
+  momentLine = lineStart;
+  atMomentLine = std::move(action);
+}
+
+void WhenProgressBarMade(std::function<void()> action) {
+  std::lock_guard<std::mutex> lock(momentMutex);
+  atBarMade = std::move(action);
+}
+
 void HoldProgressAtEndOfCopy() {
   ResetEvent(heldEvent);
   ResetEvent(releaseEvent);
@@ -454,6 +498,73 @@ std::string ReadBytes(const std::string& path) { return ReadWholeFile(path); }
 
 bool FileExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// ---- The drive taken away under the update ----
+
+namespace {
+
+std::string UnixDrivePath(int number) {
+  const char* prefix = std::getenv("WINEPREFIX");
+  return std::string(prefix != nullptr ? prefix : "") + "/dosdevices/physicaldrive" +
+         std::to_string(number);
+}
+
+std::string ZPath(const std::string& unixPath) { return "Z:" + unixPath; }
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// Runs a shell command as a Linux process. The update holds the drive's file
+// with exclusive sharing, which Wine enforces on every Windows caller; Linux
+// itself lets the file be renamed from under the open handle, as the system
+// lets a device vanish from under a program that holds it.
+bool RunShell(const std::string& command) {
+  const std::string done = FullPathOf("e2e-shell-done");
+  const std::string unixDone = UnixPathOf(done);
+  if (unixDone.empty()) return false;
+  DeleteFileA(done.c_str());
+  std::string line = "/bin/sh -c \"" + command + " && touch " + Quoted(unixDone) + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  // Wine starts a Linux program but gives no handle to wait on: the command
+  // leaves a file behind when it has done its work.
+  if (!CreateProcessA("Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return false;
+  }
+  if (process.hProcess != nullptr) CloseHandle(process.hProcess);
+  if (process.hThread != nullptr) CloseHandle(process.hThread);
+  const bool ran = WaitUntil([&] { return FileExists(done); }, 5000);
+  DeleteFileA(done.c_str());
+  return ran;
+}
+
+}  // namespace
+
+void UnplugDrive(int number, const std::string& replacement) {
+  const std::string drive = UnixDrivePath(number);
+  std::string command = "mv " + Quoted(drive) + " " + Quoted(drive + ".unplugged");
+  if (!replacement.empty()) command += " && cp " + Quoted(replacement) + " " + Quoted(drive);
+  EXPECT_TRUE(RunShell(command)) << command;
+}
+
+void ReplugDrive(int number) {
+  const std::string drive = ZPath(UnixDrivePath(number));
+  const std::string away = drive + ".unplugged";
+  if (!FileExists(away)) return;
+  DeleteFileA(drive.c_str());
+  EXPECT_TRUE(MoveFileA(away.c_str(), drive.c_str())) << away;
+}
+
+std::string UnixPathOf(const std::string& path) {
+  const std::string full = FullPathOf(path);
+  if (full.compare(0, 2, "Z:") != 0) return std::string();
+  std::string unixPath = full.substr(2);
+  for (char& c : unixPath) {
+    if (c == '\\') c = '/';
+  }
+  return unixPath;
 }
 
 std::string FullPathOf(const std::string& name) {
@@ -541,6 +652,8 @@ void E2eTest::SetUp() {
     logLines.clear();
   }
   RefuseNextPanel(false);
+  WhenLogged("", nullptr);
+  WhenProgressBarMade(nullptr);
   ReleaseProgress();
   DetachDrives();
   AttachDrive(0, OrdinaryDisk());

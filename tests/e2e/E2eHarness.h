@@ -88,6 +88,12 @@ std::string AsLogged(const std::string& line);
 // While set, the next panel dialog made on the wizard's thread is refused at
 // its creation, as the system refuses a window it cannot make.
 void RefuseNextPanel(bool refuse);
+// Runs `action` once on the wizard's thread when the status log is handed a
+// line that begins with `lineStart`, or when the worker makes its progress
+// bar; the worker waits in its send meanwhile, so the action lands between
+// two known steps of the update. A null action cancels.
+void WhenLogged(const std::string& lineStart, std::function<void()> action);
+void WhenProgressBarMade(std::function<void()> action);
 // While set, the wizard's thread stops when the worker removes its progress
 // bar, with the bar repainted at its last position, until ReleaseProgress.
 void HoldProgressAtEndOfCopy();
@@ -117,6 +123,14 @@ void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 std::string FullPathOf(const std::string& name);
+// The Linux path of a file that the Z: drive reaches; empty for others.
+std::string UnixPathOf(const std::string& path);
+
+// Takes drive `number`'s image away as the zAze's cable would, even while the
+// update holds it open, and puts a copy of the file at `replacement` (a Linux
+// path) in its place unless that is empty. ReplugDrive gives the image back.
+void UnplugDrive(int number, const std::string& replacement = std::string());
+void ReplugDrive(int number);
 
 // ---- Scripts ---------------------------------------------------------------
 

@@ -2,6 +2,8 @@
 // wizard: each box's text as shown, and the last page after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "device/Contact.h"
 #include "tests/e2e/E2eHarness.h"
 
@@ -37,6 +39,46 @@ DiskImage ShortMap() {
 }
 DiskImage FarFirmware() { return OrderedZaze(kZazeBlocks, kFarBlock, 100); }
 DiskImage SmallFirmware() { return OrderedZaze(kZazeBlocks, 63, 100); }
+// A zAze whose data partition starts 100 blocks into where repair puts the
+// firmware.
+DiskImage DataAfterBlock163() {
+  DiskImage image = StandardZaze();
+  PartitionMapEntry disk = image.Entry(2);
+  disk.pmPyPartStart = 63 + 100;
+  image.SetEntry(2, disk);
+  return image;
+}
+
+// The last line repair logs on a zAze before repair: its map is rewritten and
+// the drive not yet let go.
+constexpr char kRepairDone[] = "    <Drive found...>";
+// Not a log line: the moment the worker makes its progress bar, before its
+// first read of the image.
+constexpr char kBarMade[] = "";
+
+// The zAze pulled out once repair is done.
+void Unplug() { UnplugDrive(1); }
+// ... and something else plugged in under its name: a disk of one block, or
+// the ordinary disk of drive 0, whose block 1 is no map entry.
+void SwapForOneBlock() {
+  WriteBytes("one-block.img", std::string(kSector, '\0'));
+  UnplugDrive(1, UnixPathOf("one-block.img"));
+}
+void SwapForOrdinaryDisk() {
+  WriteBytes("ordinary.img", OrdinaryDisk().Bytes());
+  UnplugDrive(1, UnixPathOf("ordinary.img"));
+}
+// The image file emptied after it was checked, or cut to its first chunk
+// while the copy is about to read it.
+void EmptyImage() { WriteBytes("firmware.img", ""); }
+void CutImageToOneChunk() {
+  HANDLE image = CreateFileA("firmware.img", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(image, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(SetFilePointer(image, 63 * kSector, nullptr, FILE_BEGIN), 63 * kSector);
+  EXPECT_TRUE(SetEndOfFile(image));
+  CloseHandle(image);
+}
 
 struct WorkerError {
   const char* name;
@@ -45,7 +87,14 @@ struct WorkerError {
   bool deleteImage;  // after it was verified
   std::vector<std::string> boxes;
   std::vector<BlockRange> changed;  // blocks the run may change
+  // What happens under the update, and when: a log line's start, or kBarMade.
+  const char* when = nullptr;
+  void (*interfere)() = nullptr;
+  const char* workerLine = nullptr;  // the start of a line the log must hold
 };
+
+// Named, not dumped as bytes, in the test's output.
+void PrintTo(const WorkerError& error, std::ostream* out) { *out << error.name; }
 
 std::string Box(const std::string& first) { return first + "\n\n" ZEPHLAR_SUPPORT_LINE; }
 
@@ -69,13 +118,70 @@ const WorkerError kErrors[] = {
      true,
      {Box("Error: Unable to open the firmware source!")},
      {{1, 2}}},
-    {"PartitionOutOfSeekRange",
+    {"PartitionOutOfReach",
      FarFirmware,
      2 * kSector,
      false,
+     {Box("Error: The firmware partition on your zAze lies out of reach!")},
+     {},
+     nullptr,
+     nullptr,
+     "Firmware not written: the firmware partition lies beyond the first 2 GB"},
+    {"UnpluggedAfterRepair",
+     StandardZaze,
+     4 * kSector,
+     false,
+     {Box("Error: Unable to open the drive!")},
+     {{1, 2}},
+     kRepairDone,
+     Unplug,
+     "    <Unable to open drive \"B\">"},
+    {"BlockOneUnreadable",
+     StandardZaze,
+     4 * kSector,
+     false,
+     {Box("Error: Unable to read from the drive!")},
+     {{1, 2}},
+     kRepairDone,
+     SwapForOneBlock,
+     "    <Drive read failed! fixDc:1 gle: 0x"},
+    {"NoLongerAMap",
+     StandardZaze,
+     4 * kSector,
+     false,
+     {Box("Error: Current drive isn't a Mac Drive!")},
+     {{1, 2}},
+     kRepairDone,
+     SwapForOrdinaryDisk,
+     "    <Current drive isn't a Mac Drive!>"},
+    {"ImageEmptied",
+     StandardZaze,
+     4 * kSector,
+     false,
+     {Box("Error: The firmware file is empty!")},
+     {{1, 2}},
+     "Updating firmware with file",
+     EmptyImage,
+     "Firmware not written: the file is empty."},
+    {"ImageCutDuringTheCopy",
+     StandardZaze,
+     79 * kSector,
+     false,
      {Box("Error: The firmware partition on your zAze is in an undetermined state and it may "
           "not work correctly!")},
-     {}},
+     {{1, 2}, {63, 63}},
+     kBarMade,
+     CutImageToOneChunk,
+     "Error quiting"},
+    {"WouldOverwriteData",
+     DataAfterBlock163,
+     101 * kSector,
+     false,
+     {Box("Error: The firmware file would overwrite another partition on your zAze!")},
+     {{1, 2}},
+     nullptr,
+     nullptr,
+     "Firmware not written: it would overwrite another partition."},
     {"PartOfASector",
      StandardZaze,
      1000,
@@ -108,6 +214,11 @@ TEST_P(E2eWorkerErrors, EachBoxIsToldAndTheLastPageFollows) {
   if (error.deleteImage) {
     ASSERT_TRUE(DeleteFileA("firmware.img"));
   }
+  if (error.interfere != nullptr && error.when == kBarMade) {
+    WhenProgressBarMade(error.interfere);
+  } else if (error.interfere != nullptr) {
+    WhenLogged(error.when, error.interfere);
+  }
   PostClick(wizard, kNextPoint);
   for (const std::string& box : error.boxes) {
     EXPECT_EQ(box, AnswerBox("Firmware Upgrade Error"));
@@ -117,6 +228,16 @@ TEST_P(E2eWorkerErrors, EachBoxIsToldAndTheLastPageFollows) {
   EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
   PostClick(wizard, kNextPoint);
   ASSERT_TRUE(WizardEnded());
+  const std::vector<std::string> log = LoggedLines();
+  if (error.workerLine != nullptr) {
+    const std::string line = error.workerLine;
+    EXPECT_TRUE(
+        std::any_of(log.begin(), log.end(),
+                    [&](const std::string& l) { return l.compare(0, line.size(), line) == 0; }))
+        << "no line starts with " << line;
+  }
+  EXPECT_TRUE(std::find(log.begin(), log.end(), "Updated firmware!") == log.end());
+  ReplugDrive(1);
   EXPECT_EQ("", ChangesOutside(before, DriveBytes(1), error.changed));
 }
 
