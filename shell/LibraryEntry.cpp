@@ -28,6 +28,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 void OpenWizard(HWND parent) {
   if (ModelessWizardWnd != nullptr) return;
   StepCount = LoadStepScript("steps.stp", WizardSteps, kStepTableCapacity);
+  // Resume where the last wizard left off, but only on a page this script
+  // has: the table keeps an older, longer script's pages.
+  const int32_t lastStep = NavigableStepCount() - 1;
+  if (CurrentStep > lastStep) CurrentStep = lastStep < 0 ? 0 : lastStep;
   ForgetStepControls();  // an earlier wizard's controls went with its window
   if (parent == nullptr) {
     DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_WIZARD), nullptr, WizardDlgProc, 0);
