@@ -108,6 +108,27 @@ TEST_F(E2eDeviceSearch, ClosingThePromptClosesTheWizard) {
   EXPECT_TRUE(LoggedLines().empty()) << "no search after Cancel";
 }
 
+// Without a script the wizard still searches for the zAze, then opens with
+// no page on it: Back and Next find nothing to go to, and Cancel closes it.
+TEST_F(E2eDeviceSearch, WithoutAScriptTheSearchRunsAndAnEmptyWizardOpens) {
+  ASSERT_FALSE(FileExists("steps.stp"));
+  OpenWizard(kModeless);
+  HWND prompt = WaitForPrompt();
+  ASSERT_NE(prompt, nullptr);
+  PressButton(prompt, IDOK);
+  HWND wizard = WaitForShownWizard();
+  ASSERT_NE(wizard, nullptr);
+  EXPECT_TRUE(PageWindows(wizard).empty());
+  EXPECT_TRUE(ClickWithin(wizard, kNextPoint));
+  EXPECT_TRUE(ClickWithin(wizard, kBackPoint));
+  EXPECT_TRUE(PageWindows(wizard).empty());
+  EXPECT_EQ(1, running_());
+  SaveShot(wizard, "no_script");
+  ASSERT_TRUE(ClickWithin(wizard, CancelPoint(wizard)));
+  ASSERT_TRUE(WizardEnded());
+  EXPECT_EQ(0, running_());
+}
+
 }  // namespace
 
 #endif

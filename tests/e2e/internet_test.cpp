@@ -39,6 +39,11 @@ TEST_F(E2eInternet, TwoActionsAskAndDownloadInTheirOrder) {
   ASSERT_NE(wizard, nullptr);
   PostClick(wizard, kNextPoint);
   EXPECT_EQ(Question(first.Address("/a")), AnswerBox("Zephlar Internet Connection", IDYES));
+  // The user is given two seconds to read "Connecting to server.." before the
+  // download; the answer took at most a poll of the box's going to notice.
+  const DWORD answered = GetTickCount();
+  ASSERT_NE(nullptr, WaitForBox("Zephlar"));
+  EXPECT_GE(GetTickCount() - answered, 1800u) << "no pause before the download";
   EXPECT_EQ("Got the firmware sources!", AnswerBox("Zephlar"));
   EXPECT_EQ("first body", ReadBytes("frmwrsrc.dat"));
   EXPECT_EQ(Question(second.Address("/b")), AnswerBox("Zephlar Internet Connection", IDYES));
