@@ -61,11 +61,13 @@ bool IsAction(const StepControl& control, int32_t code) {
 }
 
 void SearchForZaze(HWND wizard) {
-  for (;;) {
+  for (bool searched = false;; searched = true) {
     const INT_PTR choice = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard,
                                            DeviceSearchDlgProc, 0);
-    // A prompt that could not be shown counts as Continue.
-    if (choice == IDCANCEL) {
+    // A prompt that could not be shown counts as Continue, once: after a
+    // search that found nothing, one that still cannot be shown would leave
+    // the wizard searching forever with nobody able to stop it.
+    if (choice == IDCANCEL || (choice == -1 && searched)) {
       DestroyWindow(wizard);
       return;
     }

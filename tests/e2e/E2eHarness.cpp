@@ -46,7 +46,7 @@ void OnLogged(const std::string& line) {
   if (due) RunOnce(atMomentLine);
 }
 
-std::atomic<bool> refusePanel{false};
+std::atomic<int> refusePanels{0};
 std::atomic<bool> holdArmed{false};
 std::atomic<HWND> heldWindow{nullptr};
 HANDLE heldEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -84,14 +84,23 @@ LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
+bool IsWizard(HWND window);
+
+// Takes one from `count` if it is above zero.
+bool TakeOne(std::atomic<int>& count) {
+  int left = count.load();
+  while (left > 0 && !count.compare_exchange_weak(left, left - 1)) {
+  }
+  return left > 0;
+}
+
 LRESULT CALLBACK WatchCreations(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_CREATEWND && refusePanel) {
+  if (code == HCBT_CREATEWND && refusePanels > 0) {
     const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
-    const bool captioned = (create->lpcs->style & WS_CAPTION) == WS_CAPTION;
-    if (ClassOf(reinterpret_cast<HWND>(wParam)) == "#32770" && !captioned &&
-        refusePanel.exchange(false)) {
-      return 1;  // the window is not made
-    }
+    // A panel is a dialog of the wizard's; message boxes are the other ones.
+    const bool panel = ClassOf(reinterpret_cast<HWND>(wParam)) == "#32770" &&
+                       create->lpcs->hwndParent != nullptr && IsWizard(create->lpcs->hwndParent);
+    if (panel && TakeOne(refusePanels)) return 1;  // the window is not made
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
@@ -426,7 +435,9 @@ std::vector<std::string> LoggedLines() {
 
 std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLineSize - 1); }
 
-void RefuseNextPanel(bool refuse) { refusePanel = refuse; }
+void RefuseNextPanel(bool refuse) { RefusePanels(refuse ? 1 : 0); }
+
+void RefusePanels(int count) { refusePanels = count; }
 
 void WhenLogged(const std::string& lineStart, std::function<void()> action) {
   std::lock_guard<std::mutex> lock(momentMutex);

@@ -88,6 +88,8 @@ std::string AsLogged(const std::string& line);
 // While set, the next panel dialog made on the wizard's thread is refused at
 // its creation, as the system refuses a window it cannot make.
 void RefuseNextPanel(bool refuse);
+// The same for the next `count` panels.
+void RefusePanels(int count);
 // Runs `action` once on the wizard's thread when the status log is handed a
 // line that begins with `lineStart`, or when the worker makes its progress
 // bar; the worker waits in its send meanwhile, so the action lands between

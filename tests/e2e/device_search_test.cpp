@@ -108,6 +108,35 @@ TEST_F(E2eDeviceSearch, ClosingThePromptClosesTheWizard) {
   EXPECT_TRUE(LoggedLines().empty()) << "no search after Cancel";
 }
 
+// A prompt that cannot be shown counts as Continue once: the zAze is still
+// searched for and found.
+TEST_F(E2eDeviceSearch, APromptThatCannotBeShownIsPassed) {
+  WriteScript(RoadScript({}));
+  RefusePanels(1);
+  OpenWizard(kModeless);
+  HWND wizard = WaitForShownWizard();
+  ASSERT_NE(wizard, nullptr) << "the zAze was not searched for";
+  EXPECT_TRUE(WaitForPage(wizard, 1));
+  EXPECT_EQ(std::vector<std::string>({"Drive A is not an zAze", "Found zAze Drive at B!"}),
+            LoggedLines());
+  ASSERT_TRUE(ClickWithin(wizard, CancelPoint(wizard)));
+  ASSERT_TRUE(WizardEnded());
+}
+
+// When that search finds nothing and the prompt still cannot be shown, the
+// wizard closes rather than search forever where nobody can stop it.
+TEST_F(E2eDeviceSearch, APromptThatCannotBeShownTwiceEndsTheSearch) {
+  DetachDrives();
+  AttachDrive(0, OrdinaryDisk());
+  WriteScript(RoadScript({}));
+  RefusePanels(1000);
+  OpenWizard(kModeless);
+  ASSERT_TRUE(WizardEnded());
+  RefusePanels(0);
+  EXPECT_EQ(0, running_());
+  EXPECT_TRUE(FindWizards().empty());
+}
+
 // Without a script the wizard still searches for the zAze, then opens with
 // no page on it: Back and Next find nothing to go to, and Cancel closes it.
 TEST_F(E2eDeviceSearch, WithoutAScriptTheSearchRunsAndAnEmptyWizardOpens) {
