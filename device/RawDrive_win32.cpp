@@ -67,6 +67,9 @@ int32_t RawDrive::ReadDevice(void* aligned, uint32_t offset, uint32_t length) {
     }
     return static_cast<int32_t>(count);
   }
+  // DISKIO counts sectors in 16 bits: a longer read cannot be asked for in
+  // one request, and cut short it would come back as a full one.
+  if (length / kSectorSize > 0xFFFF) return kTransferFailed;
   DISKIO io = {};
   io.dwStartSector = offset / kSectorSize;
   io.wSectors = static_cast<WORD>(length / kSectorSize);
@@ -76,7 +79,7 @@ int32_t RawDrive::ReadDevice(void* aligned, uint32_t offset, uint32_t length) {
   regs.reg_EDX = static_cast<DWORD>(driveNumber);
   regs.reg_ECX = 0xFFFF;  // take a DISKIO block
   regs.reg_EAX = 0x7305;
-  regs.reg_ESI = 0;          // bit 0 clear: read
+  regs.reg_ESI = 0;             // bit 0 clear: read
   regs.reg_Flags = kCarryFlag;  // a carry still set on return is a failure
   DWORD returned = 0;
   if (!DeviceIoControl(AsHandle(handle), kVwin32DosDriveInfo, &regs, sizeof regs, &regs,

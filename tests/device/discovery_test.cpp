@@ -66,6 +66,8 @@ TEST_F(Discovery, TakesTheLowerOfTwoMacintoshDisks) {
   ExpectReleased('D');
 }
 
+static_assert(static_cast<unsigned char>(kNoDriveFound) == 0xFF, "the wizard stores it as 0xFF");
+
 TEST_F(Discovery, ReportsNoDriveAfterLoggingEachOneThatReadInFull) {
   AttachDrive(0, OrdinaryDisk());
   AttachDrive(2, OrdinaryDisk(4));
@@ -73,7 +75,6 @@ TEST_F(Discovery, ReportsNoDriveAfterLoggingEachOneThatReadInFull) {
   AttachDrive(26, OrdinaryDisk());
 
   EXPECT_EQ(FindZazeDrive(), kNoDriveFound);
-  EXPECT_EQ(static_cast<unsigned char>(kNoDriveFound), 0xFF);
   EXPECT_EQ(RecordedLogLines(),
             (Lines{"Drive A is not an zAze", "Drive C is not an zAze", "Drive [ is not an zAze"}));
   EXPECT_EQ(RecordedProgressPositions(), AllPositions());

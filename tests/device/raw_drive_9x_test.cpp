@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "device/Platform.h"
 #include "device/RawDrive.h"
@@ -289,6 +290,15 @@ TEST_F(RawDrive9x, SectorTestsComeBeforeAnyRequest) {
   EXPECT_EQ(model.calls, 0) << "a refused read reached vwin32";
   EXPECT_EQ(drive.Read(buffer, 0, 0), 0) << "zero length";
   EXPECT_EQ(drive.State(), kDriveIdle);
+}
+
+TEST_F(RawDrive9x, ReadsOfMoreSectorsThanOneRequestCountsAreRefused) {
+  Serve(OrdinaryDisk(8));
+  RawDrive drive;
+  ASSERT_EQ(drive.Open('A'), 1);
+  std::vector<char> buffer(65536u * 512);
+  EXPECT_EQ(drive.Read(buffer.data(), 0, 65536u * 512), kTransferFailed);
+  EXPECT_EQ(model.calls, 0) << "a request for 0 sectors reached vwin32";
 }
 
 TEST_F(RawDrive9x, ReadsIntoUnalignedBuffers) {

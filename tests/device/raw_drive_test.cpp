@@ -197,6 +197,23 @@ TEST_F(RawDriveTest, AFailedTransferRefusesEveryOtherUntilClosed) {
 
 // --- Opening drives by letter ---
 
+#ifndef _WIN32
+// A device that takes no data, as a failing disk would: the write is a failed
+// transfer, and the drive refuses everything else until it is closed.
+TEST_F(RawDriveTest, AWriteTheDeviceRefusesIsAFailedTransfer) {
+  const char* const table[] = {"/dev/full"};
+  SetRawDriveTable(table, 1);
+  RawDrive drive;
+  ASSERT_EQ(drive.Open('A'), 1);
+  std::string data(512, 'x');
+  EXPECT_EQ(drive.Write(data.data(), 0, 512), kTransferFailed);
+  EXPECT_EQ(drive.State(), kDriveWriting);
+  EXPECT_EQ(drive.Read(&data[0], 0, 512), kTransferNotIdle);
+  drive.Close();
+  DetachDrives();  // the table of the test's images again
+}
+#endif
+
 TEST_F(RawDriveTest, OpeningAMissingDriveFails) {
   AttachDrive(0, OrdinaryDisk(16));
   for (const char letter : {'B', 'Z', 'g', '@'}) {
