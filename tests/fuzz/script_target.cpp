@@ -84,9 +84,15 @@ void CheckStep(const WizardStep& step, int32_t number, int32_t count) {
   std::unique_ptr<char[]> title(new char[kStepTextSize]);
   FormatScriptText(title.get(), kStepTextSize, step.title, args, 2);
   if (!Terminated(title.get(), kStepTextSize)) FuzzFail(kTarget, "a formatted title overflows");
+  std::unique_ptr<char[]> text(new char[kStepTextSize]);
+  FormatScriptText(text.get(), kStepTextSize, step.text, nullptr, 0);
+  if (!Terminated(text.get(), kStepTextSize)) FuzzFail(kTarget, "a formatted text overflows");
   std::unique_ptr<char[]> value(new char[kControlValueSize]);
-  FormatScriptText(value.get(), kControlValueSize, step.text, nullptr, 0);
-  if (!Terminated(value.get(), kControlValueSize)) FuzzFail(kTarget, "a formatted text overflows");
+  for (const StepControl& control : step.controls) {
+    FormatScriptText(value.get(), kControlValueSize, control.value, nullptr, 0);
+    if (!Terminated(value.get(), kControlValueSize))
+      FuzzFail(kTarget, "a formatted value overflows");
+  }
 }
 
 }  // namespace

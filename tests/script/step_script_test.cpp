@@ -1,3 +1,4 @@
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,34 @@
 #include "tests/support/TestFiles.h"
 
 namespace {
+
+// The table's fields in the order and at the sizes the reader fills them.
+template <typename... Offsets>
+constexpr bool Ascending(size_t first, Offsets... rest) {
+  size_t last = first;
+  bool ascending = true;
+  for (size_t next : {rest...}) {
+    ascending = ascending && next > last;
+    last = next;
+  }
+  return ascending;
+}
+static_assert(Ascending(offsetof(StepControl, type), offsetof(StepControl, x),
+                        offsetof(StepControl, y), offsetof(StepControl, width),
+                        offsetof(StepControl, height), offsetof(StepControl, dest),
+                        offsetof(StepControl, selected), offsetof(StepControl, value),
+                        offsetof(StepControl, window)),
+              "StepControl's fields out of order");
+static_assert(Ascending(offsetof(WizardStep, title), offsetof(WizardStep, numcontrols),
+                        offsetof(WizardStep, controls), offsetof(WizardStep, textboxtop),
+                        offsetof(WizardStep, text), offsetof(WizardStep, back),
+                        offsetof(WizardStep, forward), offsetof(WizardStep, finish),
+                        offsetof(WizardStep, runOldWindows)),
+              "WizardStep's fields out of order");
+static_assert(sizeof(StepControl::type) == 1 && sizeof(StepControl::value) == 100 &&
+                  sizeof(WizardStep::title) == 500 && sizeof(WizardStep::text) == 500 &&
+                  sizeof(StepTable) == 10 * sizeof(WizardStep),
+              "field sizes");
 
 class StepScriptTest : public ::testing::Test {
  protected:
