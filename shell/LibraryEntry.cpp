@@ -26,7 +26,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 }
 
 void OpenWizard(HWND parent) {
-  if (ModelessWizardWnd != nullptr) return;
+  // One wizard at a time, and none while an earlier wizard's update still
+  // writes to the zAze.
+  if (ModelessWizardWnd != nullptr || WorkerRunning != 0) return;
   StepCount = LoadStepScript("steps.stp", WizardSteps, kStepTableCapacity);
   // Resume where the last wizard left off, but only on a page this script
   // has: the table keeps an older, longer script's pages.

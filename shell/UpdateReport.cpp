@@ -8,4 +8,10 @@ void ShowUpdateError(const char* text) {
   MessageBoxA(WizardWnd, text, "Firmware Upgrade Error", MB_OK);
 }
 
-void SendWizardLast() { SendMessageA(WizardWnd, WM_COMMAND, ID_WIZARD_LAST, 0); }
+// The worker's last act. A modeless wizard destroyed under the worker kept
+// running() at 1 until now.
+void SendWizardLast() {
+  SendMessageA(WizardWnd, WM_COMMAND, ID_WIZARD_LAST, 0);
+  if (ModelessWizardWnd != nullptr && !IsWindow(ModelessWizardWnd)) ModelessWizardWnd = nullptr;
+  InterlockedExchange(&WorkerRunning, 0);
+}

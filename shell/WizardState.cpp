@@ -6,6 +6,7 @@ HWND WizardWnd = nullptr;
 HWND ModelessWizardWnd = nullptr;
 HWND ProgressDlgWnd = nullptr;
 int32_t UpdateRunning = 0;
+volatile LONG WorkerRunning = 0;
 
 StepTable WizardSteps;
 int32_t CurrentStep = 0;

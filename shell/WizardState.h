@@ -29,6 +29,12 @@ extern HWND ProgressDlgWnd;
 // meanwhile, so the wizard neither navigates, nor chooses another file, nor
 // closes while it is set.
 extern int32_t UpdateRunning;
+// Set from the start of the update worker until its last act, whatever
+// becomes of the wizard meanwhile: a host may destroy its own window, and
+// with it a modeless wizard, under a running update. While it is set no
+// wizard opens, and running() stays 1 for a modeless wizard's update, so
+// that a host does not unload the library under the worker.
+extern volatile LONG WorkerRunning;
 
 // The pages read from the script at every opening, the page shown (0-based)
 // and the count the script declared, which may exceed the table.

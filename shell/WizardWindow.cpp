@@ -216,7 +216,10 @@ void OnClose(HWND window) {
 }
 
 void OnDestroy(HWND window) {
-  ModelessWizardWnd = nullptr;
+  // The navigation lock belongs to this window; the worker, if one still
+  // runs, keeps a modeless wizard counted as running until it ends.
+  UpdateRunning = 0;
+  if (WorkerRunning == 0) ModelessWizardWnd = nullptr;
   DeleteObject(BackgroundBitmap);
   BackgroundBitmap = nullptr;
   for (HBITMAP& strip : ButtonBitmaps) {

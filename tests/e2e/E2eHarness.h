@@ -172,6 +172,10 @@ class E2eTest : public WizardFixture {
   // checking its caption ("File verified" or "Error").
   std::string ChooseFirmware(HWND wizard, const std::string& path, const std::string& caption);
 
+  // Waits for the wizard's thread to end (answering what is left open) so
+  // that another wizard can be opened.
+  void EndWizard();
+
   // A zAze image at physical drive 38, the drive that letter 0x67 names.
   void AttachDrive38(const DiskImage& image);
   std::string Drive38Bytes() const;
@@ -179,8 +183,6 @@ class E2eTest : public WizardFixture {
   std::string scratch_;
 
  private:
-  void EndWizard();
-
   HANDLE thread_ = nullptr;
   std::string drive38_;
 };

@@ -141,6 +141,48 @@ TEST_F(E2eUpdateGuard, AWorkerThatCannotStartIsToldAndItsProgressWindowGoes) {
   ExpectNotStarted(wizard, before);
 }
 
+// A host may destroy its own window, and with it the modeless wizard, while
+// the update runs. The library then counts as running until the worker has
+// ended, so that the host does not unload it under the worker, and the next
+// wizard opens only after that and works as any other.
+TEST_F(E2eUpdateGuard, AWizardDestroyedUnderTheWorkerRunsUntilTheWorkerEnds) {
+  WriteScript(RoadScript({}));
+  // A part of a sector: the worker stops in its refusal box until answered.
+  WriteBytes("firmware.img", FirmwareImage(1000, 4));
+  OpenWizard(kModeless);
+  HWND prompt = WaitForPrompt();
+  ASSERT_NE(prompt, nullptr);
+  PressButton(prompt, IDOK);
+  HWND wizard = WaitForShownWizard();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
+  ASSERT_TRUE(WaitForPage(wizard, 2));
+  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
+  PostClick(wizard, kNextPoint);
+  ASSERT_NE(nullptr, WaitForBox("Firmware Upgrade Error"));
+
+  HWND host = GetWindow(wizard, GW_OWNER);
+  ASSERT_NE(host, nullptr);
+  PostMessageA(host, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(WaitGone(wizard));
+  EXPECT_EQ(1, running_()) << "the worker still runs";
+
+  // Once the worker is done, nothing is left running.
+  if (HWND box = WaitForBox("Firmware Upgrade Error", kQuietMs)) PressButton(box, IDOK);
+  EXPECT_TRUE(WaitUntil([this] { return running_() == 0; }));
+  EndWizard();
+  EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
+
+  OpenWizard(kModeless);
+  prompt = WaitForPrompt();
+  ASSERT_NE(prompt, nullptr);
+  PressButton(prompt, IDOK);
+  wizard = WaitForShownWizard();
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickWithin(wizard, CancelPoint(wizard)));
+  EXPECT_TRUE(WizardEnded()) << "the next wizard does not close";
+}
+
 }  // namespace
 
 #endif
