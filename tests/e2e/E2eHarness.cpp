@@ -737,8 +737,16 @@ HWND E2eTest::WaitForShownWizard(DWORD ms) {
   return wizard;
 }
 
-HWND E2eTest::OpenPastPrompt() {
-  OpenWizard();
+HWND E2eTest::OpenPastPrompt(Entry entry) {
+  HWND wizard = OpenPastPromptOnAnyPage(entry);
+  if (wizard != nullptr) {
+    EXPECT_TRUE(WaitForPage(wizard, 1));
+  }
+  return wizard;
+}
+
+HWND E2eTest::OpenPastPromptOnAnyPage(Entry entry) {
+  OpenWizard(entry);
   HWND prompt = WaitForPrompt();
   if (prompt == nullptr) {
     ADD_FAILURE() << "no device prompt";
@@ -747,9 +755,6 @@ HWND E2eTest::OpenPastPrompt() {
   PressButton(prompt, IDOK);
   HWND wizard = WaitForShownWizard();
   EXPECT_NE(wizard, nullptr) << "the wizard was not shown after the search";
-  if (wizard != nullptr) {
-    EXPECT_TRUE(WaitForPage(wizard, 1));
-  }
   return wizard;
 }
 

@@ -166,8 +166,9 @@ class E2eTest : public WizardFixture {
   // The wizard once it is shown; null if it is not shown in time.
   HWND WaitForShownWizard(DWORD ms = kWaitMs);
   // Opens the wizard, presses Continue on the prompt and waits for the
-  // wizard to be shown on page 1.
-  HWND OpenPastPrompt();
+  // wizard to be shown on page 1 (or on whatever page it shows).
+  HWND OpenPastPrompt(Entry entry = kModal);
+  HWND OpenPastPromptOnAnyPage(Entry entry = kModal);
   // Presses Browse, picks `path` and returns the verdict box's text, after
   // checking its caption ("File verified" or "Error").
   std::string ChooseFirmware(HWND wizard, const std::string& path, const std::string& caption);
