@@ -297,6 +297,16 @@ TEST_F(WizardControls, EachPageMakesItsOwnWindows) {
   EXPECT_EQ("ListBox", children[5].windowClass);
   EXPECT_EQ(IDC_STATUS_LOG, children[5].id);
   EXPECT_EQ(0, children[5].listCount);
+  // Plain windows: the drop-downs cannot be typed into, nothing has a border
+  // or an extended style, and the lists do not notify.
+  for (const ChildInfo& child : children) {
+    const LONG style = GetWindowLongA(child.window, GWL_STYLE);
+    EXPECT_EQ(0, style & WS_BORDER) << child.windowClass;
+    EXPECT_EQ(0, GetWindowLongA(child.window, GWL_EXSTYLE)) << child.windowClass;
+  }
+  EXPECT_EQ(CBS_DROPDOWNLIST, GetWindowLongA(children[1].window, GWL_STYLE) & 3);
+  EXPECT_EQ(CBS_DROPDOWNLIST, GetWindowLongA(children[2].window, GWL_STYLE) & 3);
+  EXPECT_EQ(0, GetWindowLongA(children[5].window, GWL_STYLE) & LBS_NOTIFY);
 
   // The next page: the Action makes nothing, the list carries its dest; the
   // first page's windows are gone.
