@@ -72,6 +72,7 @@ void CreateStepControls(HWND wizard) {
   ForgetStepControls();
 
   WizardStep& step = ShownStep();
+  LiveControls.page = &step;
   int32_t count = step.numcontrols;
   if (count < 0) count = 0;
   if (count > kControlsPerStep) count = kControlsPerStep;  // never more than the ten slots
@@ -84,4 +85,5 @@ void CreateStepControls(HWND wizard) {
 void ForgetStepControls() {
   for (HWND& window : LiveControls.windows) window = nullptr;
   LiveControls.inUse = 0;
+  LiveControls.page = nullptr;
 }

@@ -23,6 +23,10 @@ enum StepControlType {
 struct LiveControlSlots {
   HWND windows[kControlsPerStep];
   int32_t inUse;
+  // The step these windows were made for: the page on screen, which stays
+  // while an update runs although CurrentStep has moved on. Null before the
+  // first page of a wizard.
+  const WizardStep* page;
 };
 extern LiveControlSlots LiveControls;
 

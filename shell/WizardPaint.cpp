@@ -56,7 +56,7 @@ bool PaintBackground(HDC dc, const RECT& client) {
 }
 
 void PaintTexts(HDC dc, const RECT& client) {
-  const WizardStep& step = ShownStep();
+  const WizardStep& step = PageOnScreen();
   const LONG bottom = client.bottom;
   SetBkMode(dc, TRANSPARENT);
   // The title breaks only at its line feeds; an over-long word ends in "...".

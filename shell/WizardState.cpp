@@ -1,5 +1,7 @@
 #include "shell/WizardState.h"
 
+#include "script/StepControls.h"
+
 HINSTANCE ModuleInstance = nullptr;
 HICON AppIcon = nullptr;
 HWND WizardWnd = nullptr;
@@ -31,4 +33,8 @@ WizardStep& ShownStep() {
   if (index < 0) index = 0;
   if (index >= kStepTableCapacity) index = kStepTableCapacity - 1;
   return WizardSteps[index];
+}
+
+const WizardStep& PageOnScreen() {
+  return LiveControls.page != nullptr ? *LiveControls.page : ShownStep();
 }

@@ -46,6 +46,9 @@ extern int32_t StepCount;
 int32_t NavigableStepCount();
 // The step shown, CurrentStep held to the table.
 WizardStep& ShownStep();
+// The step whose page is on screen, for painting: ShownStep() but while an
+// update runs, when the page left stays until the last page is shown.
+const WizardStep& PageOnScreen();
 
 // The drawn buttons. States and rectangles are indexed Back, Cancel, Next;
 // the strips Back, Cancel, Next, OK.

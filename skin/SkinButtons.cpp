@@ -30,7 +30,7 @@ BOOL PaintSkinButtons(HDC target, const HBITMAP bitmaps[kStripCount],
     LogStatus("Error GetObject!\n");
   }
 
-  const HBITMAP next = ShownStep().finish == 1 ? bitmaps[kOkStrip] : bitmaps[kNextStrip];
+  const HBITMAP next = PageOnScreen().finish == 1 ? bitmaps[kOkStrip] : bitmaps[kNextStrip];
   PaintButton(target, memory.get(), bitmaps[kBackStrip], states[kBackButton], rects[kBackButton]);
   PaintButton(target, memory.get(), next, states[kNextButton], rects[kNextButton]);
   PaintButton(target, memory.get(), bitmaps[kCancelStrip], states[kCancelButton],

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "device/Contact.h"
+#include "resources/resource.h"
 #include "tests/e2e/E2eHarness.h"
 
 #if !ZEPHLAR_E2E_WIN98
@@ -146,7 +147,8 @@ TEST_F(E2eUpdateGuard, AWorkerThatCannotStartIsToldAndItsProgressWindowGoes) {
 // ended, so that the host does not unload it under the worker, and the next
 // wizard opens only after that and works as any other.
 TEST_F(E2eUpdateGuard, AWizardDestroyedUnderTheWorkerRunsUntilTheWorkerEnds) {
-  WriteScript(RoadScript({}));
+  // The update's step finishes: painted on its own, its Next would be OK.
+  WriteScript(RoadScript({}, "step3.finish.1\n"));
   // A part of a sector: the worker stops in its refusal box until answered.
   WriteBytes("firmware.img", FirmwareImage(1000, 4));
   HWND wizard = OpenPastPrompt(kModeless);
@@ -156,6 +158,12 @@ TEST_F(E2eUpdateGuard, AWizardDestroyedUnderTheWorkerRunsUntilTheWorkerEnds) {
   ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
   PostClick(wizard, kNextPoint);
   ASSERT_NE(nullptr, WaitForBox("Firmware Upgrade Error"));
+
+  // Painted again, the wizard still shows the page it left, with its Next
+  // where the update step would have OK.
+  RedrawWindow(wizard, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+  EXPECT_EQ(0, DrawnCell(dll_, CaptureClient(wizard), IDB_BTN_NEXT, 278, 404));
+  SaveShot(wizard, "update_running");
 
   HWND host = GetWindow(wizard, GW_OWNER);
   ASSERT_NE(host, nullptr);
