@@ -699,6 +699,10 @@ void RunUpdate() {
   StartReadingLog(StatusLogList(wizard));
   Settle(wizard);
   Shot("page-update");
+  // With the hook in place the wizard's thread waits for the picture at the
+  // end of the copy; without it the window is taken whenever it is seen.
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "ZephlarAutopilotProgressHeld");
+  HANDLE shot = CreateEventA(nullptr, TRUE, FALSE, "ZephlarAutopilotProgressShot");
   Say("pressing Next (the update starts)");
   ClickNext(wizard);
 
@@ -709,7 +713,12 @@ void RunUpdate() {
   Say("waiting for %s", what);
   for (;;) {
     HWND progress = FindTopLevel(IsProgress);
-    if (progress != nullptr && !progressShot) {
+    const bool holding = LogHook != nullptr && held != nullptr && shot != nullptr;
+    if (!progressShot && holding && WaitForSingleObject(held, 0) == WAIT_OBJECT_0) {
+      Shot("progress");
+      progressShot = true;
+      SetEvent(shot);
+    } else if (!progressShot && !holding && progress != nullptr) {
       // Shot at once, without settling: a small image is copied in a moment.
       Shot("progress");
       progressShot = true;
@@ -721,6 +730,9 @@ void RunUpdate() {
     Sleep(kPollMs);
   }
   StopReadingLog();
+  if (shot != nullptr) SetEvent(shot);
+  if (held != nullptr) CloseHandle(held);
+  if (shot != nullptr) CloseHandle(shot);
   if (!progressShot) Say("the progress window came and went between two looks");
 }
 
