@@ -28,7 +28,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
 void OpenWizard(HWND parent) {
   // One wizard at a time, and none while an earlier wizard's update still
   // writes to the zAze.
-  if (ModelessWizardWnd != nullptr || WorkerRunning != 0) return;
+  if (ModelessWizardWnd != nullptr || WorkerRunning != kWorkerNone) return;
   StepCount = LoadStepScript("steps.stp", WizardSteps, kStepTableCapacity);
   // Resume where the last wizard left off, but only on a page this script
   // has: the table keeps an older, longer script's pages.

@@ -205,10 +205,10 @@ int32_t RunUpdateStart(HWND wizard) {
   // Set before the worker exists: its ID_WIZARD_LAST clears it, and that
   // can come only once this thread handles messages again.
   UpdateRunning = 1;
-  InterlockedExchange(&WorkerRunning, 1);
+  InterlockedExchange(&WorkerRunning, kWorkerRunning);
   if (_beginthread(FirmwareUpdateThread, 0, nullptr) == static_cast<uintptr_t>(-1)) {
     UpdateRunning = 0;
-    InterlockedExchange(&WorkerRunning, 0);
+    InterlockedExchange(&WorkerRunning, kWorkerNone);
     DestroyWindow(ProgressDlgWnd);
     ProgressDlgWnd = nullptr;
     ShowUpdateError(kNoWorker);

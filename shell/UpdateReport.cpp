@@ -12,6 +12,7 @@ void ShowUpdateError(const char* text) {
 // running() at 1 until now.
 void SendWizardLast() {
   SendMessageA(WizardWnd, WM_COMMAND, ID_WIZARD_LAST, 0);
-  if (ModelessWizardWnd != nullptr && !IsWindow(ModelessWizardWnd)) ModelessWizardWnd = nullptr;
-  InterlockedExchange(&WorkerRunning, 0);
+  if (InterlockedExchange(&WorkerRunning, kWorkerNone) == kWorkerOutlivedWizard) {
+    ModelessWizardWnd = nullptr;
+  }
 }

@@ -8,7 +8,7 @@ HWND WizardWnd = nullptr;
 HWND ModelessWizardWnd = nullptr;
 HWND ProgressDlgWnd = nullptr;
 int32_t UpdateRunning = 0;
-volatile LONG WorkerRunning = 0;
+volatile LONG WorkerRunning = kWorkerNone;
 
 StepTable WizardSteps;
 int32_t CurrentStep = 0;

@@ -33,7 +33,12 @@ extern int32_t UpdateRunning;
 // becomes of the wizard meanwhile: a host may destroy its own window, and
 // with it a modeless wizard, under a running update. While it is set no
 // wizard opens, and running() stays 1 for a modeless wizard's update, so
-// that a host does not unload the library under the worker.
+// that a host does not unload the library under the worker. The wizard's
+// destruction and the worker's end each swap it atomically, so that exactly
+// one of them clears ModelessWizardWnd, whichever comes last.
+constexpr LONG kWorkerNone = 0;
+constexpr LONG kWorkerRunning = 1;
+constexpr LONG kWorkerOutlivedWizard = 2;
 extern volatile LONG WorkerRunning;
 
 // The pages read from the script at every opening, the page shown (0-based)

@@ -219,7 +219,10 @@ void OnDestroy(HWND window) {
   // The navigation lock belongs to this window; the worker, if one still
   // runs, keeps a modeless wizard counted as running until it ends.
   UpdateRunning = 0;
-  if (WorkerRunning == 0) ModelessWizardWnd = nullptr;
+  if (InterlockedCompareExchange(&WorkerRunning, kWorkerOutlivedWizard, kWorkerRunning) ==
+      kWorkerNone) {
+    ModelessWizardWnd = nullptr;
+  }
   DeleteObject(BackgroundBitmap);
   BackgroundBitmap = nullptr;
   for (HBITMAP& strip : ButtonBitmaps) {
