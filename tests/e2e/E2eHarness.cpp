@@ -435,8 +435,6 @@ std::vector<std::string> LoggedLines() {
 
 std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLineSize - 1); }
 
-void RefuseNextPanel(bool refuse) { RefusePanels(refuse ? 1 : 0); }
-
 void RefusePanels(int count) { refusePanels = count; }
 
 void WhenLogged(const std::string& lineStart, std::function<void()> action) {
@@ -662,7 +660,7 @@ void E2eTest::SetUp() {
     std::lock_guard<std::mutex> lock(logMutex);
     logLines.clear();
   }
-  RefuseNextPanel(false);
+  RefusePanels(0);
   WhenLogged("", nullptr);
   WhenProgressBarMade(nullptr);
   ReleaseProgress();
@@ -704,7 +702,7 @@ void E2eTest::EndWizard() {
 
 void E2eTest::TearDown() {
   EndWizard();
-  RefuseNextPanel(false);
+  RefusePanels(0);
   DetachDrives();
   if (!drive38_.empty()) DeleteFileA(drive38_.c_str());
   if (!scratch_.empty()) RemoveFilesIn(scratch_);

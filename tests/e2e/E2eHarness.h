@@ -85,10 +85,9 @@ std::vector<std::string> LoggedLines();
 // `line` as the status log holds it: cut to the log's line width, which a
 // full path in a deep scratch folder can reach.
 std::string AsLogged(const std::string& line);
-// While set, the next panel dialog made on the wizard's thread is refused at
-// its creation, as the system refuses a window it cannot make.
-void RefuseNextPanel(bool refuse);
-// The same for the next `count` panels.
+// The next `count` panel dialogs made on the wizard's thread are refused at
+// their creation, as the system refuses a window it cannot make; 0 refuses
+// none.
 void RefusePanels(int count);
 // Runs `action` once on the wizard's thread when the status log is handed a
 // line that begins with `lineStart`, or when the worker makes its progress

@@ -107,10 +107,10 @@ TEST_F(E2eUpdateGuard, AProgressWindowThatCannotBeMadeIsTold) {
   ASSERT_TRUE(WaitForPage(wizard, 2));
   ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
 
-  RefuseNextPanel(true);
+  RefusePanels(1);
   PostClick(wizard, kNextPoint);
   const std::string told = AnswerBox("Firmware Upgrade Error");
-  RefuseNextPanel(false);
+  RefusePanels(0);
   EXPECT_EQ("Error: Unable to open the progress window!\n\n" ZEPHLAR_SUPPORT_LINE, told);
   ExpectNotStarted(wizard, before);
 }
