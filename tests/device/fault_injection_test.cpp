@@ -4,15 +4,6 @@
 // worker is done, and the drive is let go.
 #include <gtest/gtest.h>
 
-#ifdef _WIN32
-
-// The faults come from a drive backend, which only the POSIX side has.
-TEST(FaultInjection, NeedsThePosixDriveBackend) {
-  GTEST_SKIP() << "drive backends are a POSIX-side feature";
-}
-
-#else
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -327,5 +318,3 @@ TEST_F(FaultInjection, TheUpdateGoesOnWhenTheDumpCannotBeWritten) {
 }
 
 }  // namespace
-
-#endif
