@@ -51,6 +51,16 @@ bool HasPartName(const PartitionMapEntry& entry, const char* name) {
   return std::memcmp(entry.pmPartName, name, length + 1) == 0;
 }
 
+bool IsFreeSpace(const PartitionMapEntry& entry) {
+  static const char kFree[] = "Apple_Free";
+  return std::memcmp(entry.pmParType, kFree, sizeof kFree) == 0;
+}
+
+bool ExtentsOverlap(uint64_t first, uint64_t count, uint64_t otherFirst, uint64_t otherCount) {
+  return count > 0 && otherCount > 0 && first < otherFirst + otherCount &&
+         otherFirst < first + count;
+}
+
 int32_t DumpPartitionMapEntry(const PartitionMapEntry& entry, std::FILE* file) {
   static const char kRule[] = "\t***************************************************************\n";
   // Every write is looked at: a stream that fails once may take later lines

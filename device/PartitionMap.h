@@ -43,6 +43,13 @@ PartitionMapEntry& SwapPartitionMapEntry(PartitionMapEntry& entry);
 // within its 32 bytes). A name of 32 characters without a NUL equals nothing.
 bool HasPartName(const PartitionMapEntry& entry, const char* name);
 
+// True for a free-space entry (pmParType "Apple_Free"), which claims no data.
+bool IsFreeSpace(const PartitionMapEntry& entry);
+
+// True when blocks [first, first + count) and [otherFirst, otherFirst +
+// otherCount) share a block; an empty extent shares none.
+bool ExtentsOverlap(uint64_t first, uint64_t count, uint64_t otherFirst, uint64_t otherCount);
+
 // The writers below return 1 when the stream took every line, 0 when a write
 // failed (a full disk, say): the dump is then incomplete.
 

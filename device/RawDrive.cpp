@@ -75,6 +75,15 @@ int32_t RawDrive::Write(const void* buffer, uint32_t offset, uint32_t length) {
   return result;
 }
 
+int32_t RawDrive::Flush() {
+  if (state != kDriveIdle) return kTransferNotIdle;
+  state = kDriveWriting;
+  const int32_t result = FlushDevice();
+  if (result != 1) return kTransferFailed;
+  state = kDriveIdle;
+  return 1;
+}
+
 void* RawDrive::Bounce(uint32_t length) {
   if (length <= bounceSize && bounceAligned != nullptr) return bounceAligned;
   std::free(bounceBlock);

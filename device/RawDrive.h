@@ -43,6 +43,9 @@ struct RawDriveBackend {
   int32_t (*read)(void* context, void* buffer, uint32_t offset, uint32_t length);
   int32_t (*write)(void* context, const void* buffer, uint32_t offset, uint32_t length);
   void (*close)(void* context);
+  // 1 when everything written has reached the medium, kTransferFailed when
+  // not; null for a device without a cache of its own.
+  int32_t (*flush)(void* context) = nullptr;
 };
 
 class RawDrive {
@@ -60,6 +63,13 @@ class RawDrive {
   // Bytes moved (> 0), or one of the kTransfer results.
   int32_t Read(void* buffer, uint32_t offset, uint32_t length);
   int32_t Write(const void* buffer, uint32_t offset, uint32_t length);
+  // Makes the device commit what it has taken into its own cache: write-
+  // through opening does not oblige every device to. 1 on success,
+  // kTransferNotIdle, or kTransferFailed (the drive then stays failed).
+  int32_t Flush();
+  // 1 when this platform's path can write to a drive at all, 0 when every
+  // write is refused (the 9x path). Needs no open drive.
+  int32_t CanWrite() const;
   int32_t State() const { return state; }
 
  private:
@@ -68,6 +78,7 @@ class RawDrive {
   int32_t OpenDevice();
   int32_t ReadDevice(void* aligned, uint32_t offset, uint32_t length);
   int32_t WriteDevice(const void* aligned, uint32_t offset, uint32_t length);
+  int32_t FlushDevice();
   void CloseDevice();
   // An aligned buffer of at least `length` bytes, kept for later transfers;
   // null when memory cannot be had.

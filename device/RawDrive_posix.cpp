@@ -136,6 +136,17 @@ int32_t RawDrive::WriteDevice(const void* aligned, uint32_t offset, uint32_t len
   return put < 0 ? kTransferFailed : static_cast<int32_t>(put);
 }
 
+int32_t RawDrive::FlushDevice() {
+  if (backend != nullptr) return backend->flush != nullptr ? backend->flush(backend->context) : 1;
+  int done;
+  do {
+    done = fdatasync(static_cast<int>(handle));
+  } while (done != 0 && errno == EINTR);
+  return done == 0 ? 1 : kTransferFailed;
+}
+
+int32_t RawDrive::CanWrite() const { return 1; }
+
 void RawDrive::CloseDevice() {
   if (backend != nullptr) {
     backend->close(backend->context);

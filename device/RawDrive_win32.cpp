@@ -105,6 +105,13 @@ int32_t RawDrive::WriteDevice(const void* aligned, uint32_t offset, uint32_t len
   return static_cast<int32_t>(count);
 }
 
+int32_t RawDrive::FlushDevice() {
+  if (platformId != kNtPlatformId) return 1;  // the 9x path has written nothing
+  return FlushFileBuffers(AsHandle(handle)) ? 1 : kTransferFailed;
+}
+
+int32_t RawDrive::CanWrite() const { return platformId == kNtPlatformId ? 1 : 0; }
+
 void RawDrive::CloseDevice() { CloseHandle(AsHandle(handle)); }
 
 void SetRawDriveTable(const char* const*, int) {}  // Windows names its drives itself

@@ -1,5 +1,6 @@
 // The map is read whole before anything is written, so that a disk which is
-// not a zAze's (no "firmware" entry before "disk") is left exactly as it was.
+// not a zAze's (no "firmware" entry before "disk"), or one whose partitions
+// the fixed shape would hide or overlap, is left exactly as it was.
 #include "device/Repair.h"
 
 #include <cstring>
@@ -27,10 +28,18 @@ struct MapScan {
   bool noMemory = false;
 };
 
-// Reads entries 1 to N - 1 into the copy, stopping after "disk" or at the
-// first read that fails. Writes nothing and logs nothing.
+void LogReadFailure(const MapScan& scan) {
+  if (!scan.readFailed) return;
+  LogStatus("    <Drive read failed! fixDc:2 GLE: 0x%x ret: %ld>",
+            static_cast<unsigned>(scan.failureCode), static_cast<long>(scan.failureResult));
+}
+
+// Reads entries 1 to N - 1 into the copy, stopping at the first read that
+// fails. Every entry is read, also those after "disk": a rewrite must know
+// what each one claims. Writes nothing and logs nothing.
 MapScan ScanMap(RawDrive& drive, MapCopy& map, uint32_t entries) {
   MapScan scan;
+  bool diskSeen = false;
   for (uint32_t i = 1; i < entries; ++i) {
     if (!map.Hold(i + 1)) {
       scan.noMemory = true;
@@ -46,16 +55,40 @@ MapScan ScanMap(RawDrive& drive, MapCopy& map, uint32_t entries) {
     }
     SwapPartitionMapEntry(map[i]);
     scan.held = i + 1;
-    if (HasPartName(map[i], "disk")) break;
-    if (HasPartName(map[i], "firmware")) scan.firmwareBeforeDisk = true;
+    if (HasPartName(map[i], "disk")) diskSeen = true;
+    if (HasPartName(map[i], "firmware") && !diskSeen) scan.firmwareBeforeDisk = true;
   }
   return scan;
 }
 
-void LogReadFailure(const MapScan& scan) {
-  if (!scan.readFailed) return;
-  LogStatus("    <Drive read failed! fixDc:2 GLE: 0x%x ret: %ld>",
-            static_cast<unsigned>(scan.failureCode), static_cast<long>(scan.failureResult));
+// Why the fixed shape cannot be written over this map without losing a
+// partition: logged, and then nothing is written. False when it can.
+bool RewriteWouldLoseData(const MapCopy& map, const MapScan& scan) {
+  if (scan.readFailed) {
+    LogReadFailure(scan);
+    LogStatus("    <Part of the map could not be read, nothing was changed!>");
+    return true;
+  }
+  for (uint32_t i = 1; i < scan.held; ++i) {
+    const PartitionMapEntry& entry = map[i];
+    const bool firmware = HasPartName(entry, "firmware");
+    // The rewritten map counts only its first entries: a data volume or a
+    // firmware entry past them would vanish from every reader.
+    if (i >= kRepairedMapEntries && (firmware || HasPartName(entry, "disk"))) {
+      LogStatus("    <\"%.32s\" would lie outside the repaired map, nothing was changed!>",
+                entry.pmPartName);
+      return true;
+    }
+    if (firmware || IsFreeSpace(entry)) continue;
+    if (ExtentsOverlap(1, kRepairedMapBlocks, entry.pmPyPartStart, entry.pmPartBlkCnt) ||
+        ExtentsOverlap(kFirmwareStartBlock, kFirmwareBlocks, entry.pmPyPartStart,
+                       entry.pmPartBlkCnt)) {
+      LogStatus("    <The repaired map would overlap \"%.32s\", nothing was changed!>",
+                entry.pmPartName);
+      return true;
+    }
+  }
+  return false;
 }
 
 // Converts `entry` to disk order and writes it as entry `index`; 1 on success,
@@ -96,7 +129,6 @@ int RewriteMap(RawDrive& drive, MapCopy& map, const MapScan& scan) {
       LogStatus("    <Found: %.32s>", entry.pmPartName);
     }
   }
-  LogReadFailure(scan);
   return 1;
 }
 
@@ -144,5 +176,6 @@ int RepairPartitionMap(char driveLetter) {
     LogStatus("    <Partition information is Okay>");
     return 1;
   }
+  if (RewriteWouldLoseData(map, scan)) return 0;
   return RewriteMap(drive, map, scan);
 }

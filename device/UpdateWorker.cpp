@@ -9,6 +9,7 @@
 
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
+#include "device/FirmwareImage.h"
 #include "device/MapCopy.h"
 #include "device/PartitionMap.h"
 #include "device/Platform.h"
@@ -70,6 +71,18 @@ constexpr Refusal kOutOfReach = {
 constexpr Refusal kOverlap = {"Firmware not written: it would overwrite another partition.",
                               "Error: The firmware file would overwrite another partition on your "
                               "zAze!\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kCannotWrite = {
+    "Firmware not written: this version of Windows cannot write to the zAze.",
+    "Error: This version of Windows cannot write to your zAze. Nothing was written; update it "
+    "from Windows 2000 or Windows XP.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kNotFirmwareNow = {
+    "Firmware not written: the file is no longer a valid firmware file.",
+    "Error: The firmware file is no longer a valid firmware file! Nothing was written to your "
+    "zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kNoFirmwareEntry = {
+    "Firmware not written: no firmware partition was found on the zAze.",
+    "Error: No firmware partition was found on your zAze! The firmware was not "
+    "written.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kNoChunkBuffer = {
     "Firmware not written: not enough memory.",
     "Error: Not enough memory to update the firmware!\n\n" ZEPHLAR_SUPPORT_LINE};
@@ -168,24 +181,14 @@ uint32_t ReadLaterEntries(RawDrive& drive, MapCopy& map, uint32_t count, bool& n
   return count;
 }
 
-bool IsFreeSpace(const PartitionMapEntry& entry) {
-  static const char kFree[] = "Apple_Free";
-  return std::memcmp(entry.pmParType, kFree, sizeof kFree) == 0;
-}
-
-bool Overlaps(uint64_t first, uint64_t count, uint64_t otherFirst, uint64_t otherCount) {
-  return count > 0 && otherCount > 0 && first < otherFirst + otherCount &&
-         otherFirst < first + count;
-}
-
 // Block 0, the map's own blocks, and every partition but free space and the
 // firmware entry at `index`.
 bool ClaimedElsewhere(const MapView& map, uint32_t index, uint64_t first, uint64_t blocks) {
-  if (Overlaps(first, blocks, 0, static_cast<uint64_t>(map.count) + 1)) return true;
+  if (ExtentsOverlap(first, blocks, 0, static_cast<uint64_t>(map.count) + 1)) return true;
   for (uint32_t i = 0; i < map.count; ++i) {
     const PartitionMapEntry& other = map.entries[i];
     if (i == index || IsFreeSpace(other)) continue;
-    if (Overlaps(first, blocks, other.pmPyPartStart, other.pmPartBlkCnt)) return true;
+    if (ExtentsOverlap(first, blocks, other.pmPyPartStart, other.pmPartBlkCnt)) return true;
   }
   return false;
 }
@@ -242,6 +245,8 @@ int32_t CopyFirmwareFile(RawDrive& drive, const MapView& map, uint32_t index) {
   }
   if (copied == kCopyVerifyFailed) {
     LogStatus("Firmware verification failed!");
+  } else if (copied == kCopyFlushFailed) {
+    LogStatus("The drive did not confirm that the firmware was written!");
   } else if (copied != kCopyDone) {
     LogStatus("Error quiting");
   }
@@ -302,7 +307,8 @@ class DumpFile {
   bool whole_ = true;
 };
 
-// False when the walk is to end here (the image cannot be opened).
+// False when the walk is to end here (the image cannot be opened); the
+// user has been told of the outcome either way.
 bool UpdateFirmware(RawDrive& drive, const MapView& map, uint32_t index, DumpFile& dump) {
   dump.FirmwareLine();
   LogStatus("Found firmware on zAze!");
@@ -367,15 +373,42 @@ void UpdateRepairedDrive(char letter) {
 
   DumpFile dump;
   dump.Header(count, entries[0]);
+  bool told = false;  // a box, or "Updated firmware!", has ended the update
   for (uint32_t i = 1; i < count; ++i) {
     if (i >= map.held) {
       LogStatus("Drive read failed! Dc:2");
       ShowUpdateError(kBoxEntryReadFailed);
+      told = true;
       break;
     }
-    if (HasPartName(entries[i], "firmware") && !UpdateFirmware(drive, map, i, dump)) break;
+    if (HasPartName(entries[i], "firmware")) {
+      told = true;
+      if (!UpdateFirmware(drive, map, i, dump)) break;
+    }
     dump.Section(i, count, entries[i]);
   }
+  // A map that reads whole but names no firmware partition: nothing was
+  // written, and the user must not take the silence for success.
+  if (!told) Refuse(kNoFirmwareEntry);
+}
+
+// The checks that need no map: made before the repair, so that a refusal
+// here leaves every byte of the zAze as it was.
+bool MayUpdate() {
+  const RawDrive drive;
+  if (drive.CanWrite() != 1) {
+    Refuse(kCannotWrite);
+    return false;
+  }
+  char path[sizeof FirmwarePath];
+  std::memcpy(path, FirmwarePath, sizeof path);
+  path[sizeof path - 1] = '\0';
+  // The file was checked when chosen; it may have changed since.
+  if (IsFirmwareFile(path) != 1) {
+    Refuse(kNotFirmwareNow);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -389,16 +422,21 @@ int32_t CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length, uin
   if (std::fseek(image, 0, SEEK_SET) != 0) return kCopyImageReadFailed;
   const int32_t written =
       WriteChunks(drive, image, length, startOffset, buffers.chunk(), report, context);
-  if (written != kCopyDone || !verify) return written;
+  if (written != kCopyDone) return written;
+  // Only what the device has committed is worth reading back.
+  if (drive.Flush() != 1) return kCopyFlushFailed;
+  if (!verify) return kCopyDone;
   return VerifyChunks(drive, image, length, startOffset, buffers);
 }
 
 void FirmwareUpdateThread(void*) {
   const char letter = static_cast<char>(FoundDriveLetter);
-  if (RepairPartitionMap(letter) == 0) {
-    ShowUpdateError(kBoxRepairFailed);
-  } else {
-    UpdateRepairedDrive(letter);
+  if (MayUpdate()) {
+    if (RepairPartitionMap(letter) == 0) {
+      ShowUpdateError(kBoxRepairFailed);
+    } else {
+      UpdateRepairedDrive(letter);
+    }
   }
   SendWizardLast();
 }

@@ -27,6 +27,7 @@ constexpr int32_t kCopyNoBuffer = 0;          // no memory for the buffers; noth
 constexpr int32_t kCopyWriteFailed = -1;      // a chunk write failed or came up short
 constexpr int32_t kCopyImageReadFailed = -2;  // the image ended or failed before `length`
 constexpr int32_t kCopyVerifyFailed = -3;     // the read-back failed or differs from the image
+constexpr int32_t kCopyFlushFailed = -4;      // the drive did not commit what it was given
 
 // Told 0 once the copy has its buffers, before the first write; then, after
 // each chunk written, the number of chunks written so far.
@@ -36,6 +37,7 @@ using ChunkReport = void (*)(int32_t chunksWritten, void* context);
 // drive at byte offset `startOffset`, in chunks of kChunkBytes, chunk k at
 // startOffset + k * kChunkBytes; with `verify`, then reads the written range
 // back and compares it with the image. `length` must be a whole number of
-// sectors. Stops at the first failure. `report` may be null.
+// sectors. The drive is flushed after the last chunk, before the read-back.
+// Stops at the first failure. `report` may be null.
 int32_t CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t startOffset,
                          bool verify, ChunkReport report, void* context);

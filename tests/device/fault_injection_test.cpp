@@ -46,18 +46,15 @@ DiskImage Marked(DiskImage disk, uint32_t entries) {
   return disk;
 }
 
-// A map to be rewritten with an entry before the firmware: the map, a driver
-// beyond the firmware partition, the firmware, and "disk".
+// A map to be rewritten with an entry after "disk": the map, the firmware,
+// "disk", and a driver beyond the firmware partition, which repair reads
+// (and which the map of three entries then no longer counts).
 DiskImage MapWithADriver() {
   DiskImage disk = ZazeBeforeRepair();
-  const PartitionMapEntry firmware = disk.Entry(1);
-  const PartitionMapEntry data = disk.Entry(2);
   PartitionMapEntry own = disk.Entry(0);
   own.pmMapBlkCnt = 4;
   disk.SetEntry(0, own);
-  disk.SetEntry(1, MakeEntry("driver", "Apple_Driver43", 70000, 64, 4));
-  disk.SetEntry(2, firmware);
-  disk.SetEntry(3, data);
+  disk.SetEntry(3, MakeEntry("driver", "Apple_Driver43", 70000, 64, 4));
   return Marked(disk, 4);
 }
 
@@ -90,6 +87,7 @@ int Boxes(const WorkerRun& run) {
 // "repair: read block 1", "worker: write chunk 2", "worker: read back chunk 3".
 std::string Describe(const DriveTransfer& t) {
   const std::string who = t.session == 1 ? "repair: " : "worker: ";
+  if (t.flush) return who + "flush";
   const uint32_t block = t.offset / kBlock;
   if (block < kFirmwareStart) {
     return who + (t.write ? "write" : "read") + " block " + std::to_string(block);
@@ -134,7 +132,7 @@ class FaultInjection : public testing::Test {
   }
 
   static void WriteImage() {
-    const std::string image = Pattern(kImageBytes, 13);
+    const std::string image = FirmwareImage(kImageBytes, 13);
     FILE* file = std::fopen(kImageName, "wb");
     ASSERT_NE(file, nullptr);
     std::fwrite(image.data(), 1, image.size(), file);
@@ -174,8 +172,8 @@ class FaultInjection : public testing::Test {
     EXPECT_FALSE(run.open) << "the drive is still open";
     EXPECT_EQ(run.opens, run.closes) << "an open of the drive was not closed";
     if (Updated(run)) {
-      EXPECT_TRUE(
-          run.after.compare(kFirmwareStart * kBlock, kImageBytes, Pattern(kImageBytes, 13)) == 0)
+      EXPECT_TRUE(run.after.compare(kFirmwareStart * kBlock, kImageBytes,
+                                    FirmwareImage(kImageBytes, 13)) == 0)
           << "\"Updated firmware!\" without the image in the partition";
     } else {
       EXPECT_GT(Boxes(run), 0) << "the update did not happen and nobody was told";
@@ -215,7 +213,8 @@ class FaultInjection : public testing::Test {
         if (run.faultedSession == 1 && run.faultedWrite) {
           EXPECT_TRUE(Boxed(run, "map not repaired"));
         }
-        if (run.faultedSession == 2 && transfer.offset >= kFirmwareStart * kBlock) {
+        if (run.faultedSession == 2 &&
+            (transfer.flush || transfer.offset >= kFirmwareStart * kBlock)) {
           EXPECT_TRUE(Boxed(run, "copy failed")) << "a failed copy or check without its box";
         }
         cells.push_back(DescribeUpdate(run.events, run.before, run.after));
@@ -235,9 +234,8 @@ TEST_F(FaultInjection, EveryTransferOnARepairedZaze) {
   FailEveryTransfer("a zAze already repaired", Marked(ZazeRepaired(), 3), 3);
 }
 
-TEST_F(FaultInjection, EveryTransferOnAMapWithADriverBeforeTheFirmware) {
-  FailEveryTransfer("a map to rewrite with a driver entry before the firmware", MapWithADriver(),
-                    4);
+TEST_F(FaultInjection, EveryTransferOnAMapWithADriverAfterTheDisk) {
+  FailEveryTransfer("a map to rewrite with a driver entry after \"disk\"", MapWithADriver(), 4);
 }
 
 // Cuts the image file short once `afterChunk` chunks are written, so that a
@@ -280,7 +278,8 @@ TEST_F(FaultInjection, TheImageFileEndsEarlyWhileItIsCopied) {
   std::remove(kImageName);
   WorkerRun run = RunWorker(disk, 0, DriveFault::kNone);
   ExpectSafe(run, 3);
-  EXPECT_TRUE(Boxed(run, "image not opened"));
+  EXPECT_TRUE(Boxed(run, "refused: file fails the check now"));
+  EXPECT_TRUE(run.after == run.before) << "written for a file that is gone";
   HardeningRow(table,
                {"removed before the update", DescribeUpdate(run.events, run.before, run.after)});
   ASSERT_EQ(mkdir(kImageName, 0755), 0);

@@ -16,7 +16,10 @@
 
 #include "device/Platform.h"
 #include "device/RawDrive.h"
+#include "device/UpdateWorker.h"
 #include "tests/support/DiskImage.h"
+#include "tests/support/RecordingUi.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -342,6 +345,36 @@ TEST_F(RawDrive9x, EveryWriteIsRefusedAndLeavesTheDriveIdle) {
   EXPECT_EQ(drive.Read(buffer, 512, 512), 512) << "the drive still reads after refused writes";
   drive.Close();
   EXPECT_EQ(DriveBytes(0), image.Bytes()) << "a write reached the physical drive";
+}
+
+// Every write would be refused, so the update says so before it begins, and
+// never reaches the half-written firmware's box.
+TEST_F(RawDrive9x, TheUpdateIsRefusedBeforeItTouchesTheDrive) {
+  const DiskImage image = ZazeRepaired(256);
+  Serve(image);
+  AttachDrive(0, image);
+  ScratchWorkingDirectory scratch;
+  const std::string firmware = FirmwareImage(40448, 1);
+  FILE* file = std::fopen("firmware.img", "wb");
+  ASSERT_NE(file, nullptr);
+  std::fwrite(firmware.data(), 1, firmware.size(), file);
+  std::fclose(file);
+  std::snprintf(FirmwarePath, sizeof FirmwarePath, "firmware.img");
+  FoundDriveLetter = 'A';
+  ResetRecordedUi();
+  FirmwareUpdateThread(nullptr);
+  EXPECT_EQ(RecordedLogLines(), std::vector<std::string>({"Firmware not written: this version of "
+                                                          "Windows cannot write to the zAze."}));
+  const std::vector<std::string> boxes = RecordedErrorBoxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].substr(0, boxes[0].find('\n')),
+            "Error: This version of Windows cannot write to your zAze. Nothing was written; update "
+            "it from Windows 2000 or Windows XP.");
+  EXPECT_EQ(RecordedWizardLastCount(), 1);
+  EXPECT_EQ(model.calls, 0) << "the drive was read for an update that cannot be written";
+  EXPECT_EQ(DriveBytes(0), image.Bytes());
+  std::memset(FirmwarePath, 0, sizeof FirmwarePath);
+  FoundDriveLetter = 0;
 }
 
 // The request as Wine itself takes it, without the model.

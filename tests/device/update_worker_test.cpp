@@ -28,7 +28,6 @@ constexpr char kDumpName[] = "zaze_pm.txt";
 
 const char kRepairFailed[] = "box Error: Unable to modify the zAze's partition table!";
 const char kEntryReadFailed[] = "box Error: Unable to read from drive!";
-const char kImageNotOpened[] = "box Error: Unable to open the firmware source!";
 const char kCopyFailed[] =
     "box Error: The firmware partition on your zAze is in an undetermined state and it may not "
     "work correctly!";
@@ -243,7 +242,7 @@ Lines CopyLines(int32_t chunks) {
 // ---- The whole road ------------------------------------------------------
 
 TEST_F(UpdateWorker, RepairsAZazeThenWritesAndVerifiesTheImageAtBlock63) {
-  const std::string image = Pattern(40448, 1);
+  const std::string image = FirmwareImage(40448, 1);
   Run(ZazeBeforeRepair(), &image);
 
   EXPECT_EQ(RecordedLogLines(),
@@ -280,7 +279,7 @@ TEST_F(UpdateWorker, CopiesInChunksOf63SectorsUpToAFullBar) {
   };
   for (const Case& c : {Case{40448, 2}, Case{64512, 2}, Case{32256, 1}, Case{3677184, 114}}) {
     SCOPED_TRACE(std::to_string(c.bytes) + " bytes");
-    const std::string image = Pattern(c.bytes, 2);
+    const std::string image = FirmwareImage(c.bytes, 2);
     Run(ZazeRepaired(7400), &image);
     EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(c.chunks)));
     EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
@@ -290,14 +289,14 @@ TEST_F(UpdateWorker, CopiesInChunksOf63SectorsUpToAFullBar) {
 
 TEST_F(UpdateWorker, FillsAPartitionExactlyAndWritesOverFreeSpace) {
   // 200 blocks: three full chunks and one of 11 sectors.
-  const std::string exact = Pattern(200 * kBlock, 3);
+  const std::string exact = FirmwareImage(200 * kBlock, 3);
   Run(RepairedMap(63, 200, 263, 600), &exact);
   EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(4)));
   EXPECT_TRUE(WrittenAt(63, exact.size()) == exact) << "image not found at block 63";
   EXPECT_EQ(ChangesOutside(before_, after_, {{63, 200}}), "");
 
   // Space that an "Apple_Free" entry claims is nobody's.
-  const std::string image = Pattern(100 * kBlock, 4);
+  const std::string image = FirmwareImage(100 * kBlock, 4);
   Run(RepairedMap(63, 200, 263, 600, {MakeEntry("Extra", "Apple_Free", 100, 50, 4)}), &image);
   EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(2)));
   EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
@@ -306,7 +305,7 @@ TEST_F(UpdateWorker, FillsAPartitionExactlyAndWritesOverFreeSpace) {
 
 TEST_F(UpdateWorker, UpdatesWhenTheDumpFileCannotBeCreated) {
   fs::create_directory(kDumpName);
-  const std::string image = Pattern(40448, 5);
+  const std::string image = FirmwareImage(40448, 5);
   Run(ZazeRepaired(), &image);
   Lines expected = Join(FirmwareLines(33524224), CopyLines(2));
   expected[1] = "log Unable to open file zaze_pm.txt for writing!";
@@ -317,7 +316,7 @@ TEST_F(UpdateWorker, UpdatesWhenTheDumpFileCannotBeCreated) {
 // ---- Errors --------------------------------------------------------------
 
 TEST_F(UpdateWorker, EndsWithE1AndNothingElseWhenRepairRefusesTheDisk) {
-  const std::string image = Pattern(40448, 6);
+  const std::string image = FirmwareImage(40448, 6);
   for (const DiskImage& disk : {OrdinaryDisk(), MacDisk()}) {
     Run(disk, &image);
     EXPECT_EQ(WorkerTrace(), Lines({kRepairFailed, "wizard last"}));
@@ -325,6 +324,7 @@ TEST_F(UpdateWorker, EndsWithE1AndNothingElseWhenRepairRefusesTheDisk) {
     EXPECT_FALSE(dumped_) << "a dump was written for a disk that was refused";
   }
   // No drive at all.
+  WriteImage(image);
   DetachDrives();
   ResetRecordedUi();
   FoundDriveLetter = static_cast<signed char>(0xFF);
@@ -335,12 +335,82 @@ TEST_F(UpdateWorker, EndsWithE1AndNothingElseWhenRepairRefusesTheDisk) {
   EXPECT_EQ(trace[2], "wizard last");
 }
 
+// Maps whose fixed shape would hide the data volume or the firmware entry
+// (the count of three no longer reaches them) or lay the firmware partition
+// over the data volume. Repair refuses them: the disk keeps every byte, its
+// HFS volume still reads back, and the user is shown E1.
+TEST_F(UpdateWorker, RefusesARepairThatWouldHideOrOverlapAPartition) {
+  constexpr uint32_t kVolumeBlocks = 1600;  // the smallest HFS volume hformat makes
+  constexpr uint32_t kAfterFirmware = 65540;
+  struct Shape {
+    const char* what;
+    std::vector<PartitionMapEntry> entries;  // after the map's own
+    uint32_t diskStart;
+    const char* repairLine;
+  };
+  const auto Entry = [](const char* name, const char* type, uint32_t start, uint32_t blocks) {
+    return MakeEntry(name, type, start, blocks, 0);
+  };
+  const PartitionMapEntry firmware = Entry("firmware", "Apple_MDFW", 64, 65476);
+  const PartitionMapEntry disk = Entry("disk", "Apple_HFS", kAfterFirmware, kVolumeBlocks);
+  const PartitionMapEntry driver =
+      Entry("Macintosh", "Apple_Driver43", kAfterFirmware + kVolumeBlocks, 64);
+  const PartitionMapEntry freeSpace = Entry("Extra", "Apple_Free", 70000, 1000);
+  const char kHidesDisk[] =
+      "    <\"disk\" would lie outside the repaired map, nothing was changed!>";
+  const Shape shapes[] = {
+      {"a free-space entry before the firmware",
+       {freeSpace, firmware, disk},
+       kAfterFirmware,
+       kHidesDisk},
+      {"a driver entry before the firmware", {driver, firmware, disk}, kAfterFirmware, kHidesDisk},
+      {"the firmware entry fourth",
+       {driver, freeSpace, firmware, disk},
+       kAfterFirmware,
+       "    <\"firmware\" would lie outside the repaired map, nothing was changed!>"},
+      {"the data volume starting inside blocks 63 to 65539",
+       {Entry("firmware", "Apple_MDFW", 64, 100), Entry("disk", "Apple_HFS", 1000, kVolumeBlocks)},
+       1000,
+       "    <The repaired map would overlap \"disk\", nothing was changed!>"},
+  };
+#ifndef _WIN32
+  const char kText[] = "The user's only copy of their notes.\n";
+  const std::string volume = HfsVolume(kVolumeBlocks, kText);
+  ASSERT_FALSE(volume.empty()) << "hfsutils could not make an HFS volume";
+#else
+  const std::string volume = FirmwareImage(kVolumeBlocks * kBlock, 20);  // stands in for it
+#endif
+  const std::string image = FirmwareImage(40448, 13);
+  for (const Shape& shape : shapes) {
+    SCOPED_TRACE(shape.what);
+    const uint32_t count = static_cast<uint32_t>(shape.entries.size()) + 1;
+    DiskImage map(kAfterFirmware + kVolumeBlocks + 64);
+    map.SetEntry(0, MakeEntry("partition map", "Apple_partition_map", 1, 63, count));
+    for (uint32_t i = 1; i < count; ++i) {
+      PartitionMapEntry entry = shape.entries[i - 1];
+      entry.pmMapBlkCnt = count;
+      map.SetEntry(i, entry);
+    }
+    map.Bytes().replace(static_cast<size_t>(shape.diskStart) * kBlock, volume.size(), volume);
+    Run(map, &image);
+    EXPECT_EQ(trace_,
+              Lines({"log     <Checking partition information...>",
+                     std::string("log ") + shape.repairLine, kRepairFailed, "wizard last"}));
+    EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+#ifndef _WIN32
+    EXPECT_EQ(
+        HfsReadme(after_.substr(static_cast<size_t>(shape.diskStart) * kBlock, volume.size())),
+        kText);
+#endif
+  }
+}
+
 TEST_F(UpdateWorker, RefusesTheFirmwareAndShowsE5WhenTheMapEndsEarly) {
   // Five entries, but the image ends after entry 3: the fifth cannot be read.
   DiskImage disk = RepairedMap(63, 200, 263, 5,
                                {MakeEntry("Extra", "Apple_Free", 300, 10, 5),
                                 MakeEntry("Patches", "Apple_Patches", 310, 10, 5)});
-  const std::string image = Pattern(40448, 7);
+  const std::string image = FirmwareImage(40448, 7);
   Run(disk, &image);
   EXPECT_EQ(WorkerTrace(),
             Join(FirmwareLines(102400),
@@ -354,13 +424,25 @@ TEST_F(UpdateWorker, RefusesTheFirmwareAndShowsE5WhenTheMapEndsEarly) {
   EXPECT_EQ(DumpBody(), dumped);
 }
 
-TEST_F(UpdateWorker, ShowsE6AndEndsTheDumpWhenTheImageIsMissing) {
-  Run(ZazeRepaired(), nullptr);
-  EXPECT_EQ(WorkerTrace(),
-            Join(FirmwareLines(33524224),
-                 {kImageNotOpened, "log Unable to open firmware file!", "wizard last"}));
-  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
-  EXPECT_EQ(DumpBody(), Section(0, 2, After(0)) + kFirmwareLine);
+// The file is checked again before anything is written: one that fails now
+// (gone, emptied, another file put in its place) leaves even the map alone.
+TEST_F(UpdateWorker, RefusesAFileThatFailsTheCheckNowBeforeTheRepair) {
+  const Lines refused = {
+      "log Firmware not written: the file is no longer a valid firmware file.",
+      "box Error: The firmware file is no longer a valid firmware file! Nothing was written to "
+      "your zAze.",
+      "wizard last"};
+  std::string other = FirmwareImage(40448, 12);
+  other[131] = 'x';
+  const std::string empty;
+  const std::string* const images[] = {nullptr, &empty, &other};
+  for (const std::string* image : images) {
+    SCOPED_TRACE(image == nullptr ? "gone" : image->empty() ? "emptied" : "another file");
+    Run(ZazeBeforeRepair(), image);
+    EXPECT_EQ(trace_, refused);
+    EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+    EXPECT_FALSE(dumped_);
+  }
 }
 
 // Cuts the image file to one chunk once that chunk is on the disk, as a
@@ -370,7 +452,7 @@ void CutImageAfterFirstChunk(int32_t position, void*) {
 }
 
 TEST_F(UpdateWorker, ShowsE7AndGoesOnWithTheMapWhenTheCopyFails) {
-  const std::string image = Pattern(40448, 8);
+  const std::string image = FirmwareImage(40448, 8);
   SetProgressPosHook(CutImageAfterFirstChunk, nullptr);
   Run(ZazeRepaired(), &image);
   SetProgressPosHook(nullptr, nullptr);
@@ -398,10 +480,6 @@ TEST_F(UpdateWorker, RefusesImagesThatDoNotFitBeforeTheFirstWrite) {
       "Firmware not written: it would overwrite another partition.|"
       "Error: The firmware file would overwrite another partition on "
       "your zAze!";
-  DiskImage diskInside = ZazeBeforeRepair();
-  PartitionMapEntry diskEntry = diskInside.Entry(2);
-  diskEntry.pmPyPartStart = 63 + 100;
-  diskInside.SetEntry(2, diskEntry);
   struct Case {
     const char* what;
     DiskImage disk;
@@ -412,13 +490,12 @@ TEST_F(UpdateWorker, RefusesImagesThatDoNotFitBeforeTheFirstWrite) {
   const Case cases[] = {
       {"1,000 bytes", ZazeRepaired(), 1000, notWhole, 33524224},
       {"513 bytes", ZazeRepaired(), 513, notWhole, 33524224},
-      {"an empty file", ZazeRepaired(), 0,
-       "Firmware not written: the file is empty.|Error: The firmware file is empty!", 33524224},
       {"one sector more than the zAze's partition", ZazeRepaired(), 65478 * kBlock, tooLong,
        33524224},
       {"one sector more than a small partition", RepairedMap(63, 200, 263, 600), 201 * kBlock,
        tooLong, 102400},
-      {"\"disk\" inside the written range", diskInside, 101 * kBlock, overlap, 33524224},
+      {"\"disk\" inside the written range", RepairedMap(63, 200, 163, 600), 101 * kBlock, overlap,
+       102400},
       {"a firmware partition inside the map", RepairedMap(2, 200, 263, 600), 2 * kBlock, overlap,
        102400},
       {"a firmware partition over block 0", RepairedMap(0, 200, 263, 600), kBlock, overlap, 102400},
@@ -430,7 +507,7 @@ TEST_F(UpdateWorker, RefusesImagesThatDoNotFitBeforeTheFirstWrite) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const std::string image = Pattern(c.bytes, 9);
+    const std::string image = FirmwareImage(c.bytes, 9);
     Run(c.disk, &image);
     const size_t bar = c.refusal.find('|');
     EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(c.partitionBytes),
@@ -461,7 +538,7 @@ void TamperAfterChunk(int32_t chunksWritten, void* context) {
 }
 
 TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
-  const std::string image = Pattern(64512, 10);
+  const std::string image = FirmwareImage(64512, 10);
   WriteImage(image);
   AttachDrive(0, OrdinaryDisk(512));
   for (bool verify : {false, true}) {
@@ -480,7 +557,7 @@ TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
 }
 
 TEST_F(UpdateWorker, CopyFailsWhenTheImageEndsBeforeItsLength) {
-  const std::string image = Pattern(32256, 11);
+  const std::string image = FirmwareImage(32256, 11);
   WriteImage(image);
   AttachDrive(0, OrdinaryDisk(512));
   FILE* file = std::fopen(kImageName, "rb");

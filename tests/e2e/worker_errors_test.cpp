@@ -40,14 +40,15 @@ DiskImage ShortMap() {
 DiskImage FarFirmware() { return OrderedZaze(kZazeBlocks, kFarBlock, 100); }
 DiskImage SmallFirmware() { return OrderedZaze(kZazeBlocks, 63, 100); }
 // A zAze whose data partition starts 100 blocks into where repair puts the
-// firmware.
-DiskImage DataAfterBlock163() {
-  DiskImage image = StandardZaze();
+// firmware: as it comes, and with its map already in order.
+DiskImage WithDataAtBlock163(DiskImage image) {
   PartitionMapEntry disk = image.Entry(2);
   disk.pmPyPartStart = 63 + 100;
   image.SetEntry(2, disk);
   return image;
 }
+DiskImage DataAfterBlock163() { return WithDataAtBlock163(StandardZaze()); }
+DiskImage RepairedDataAfterBlock163() { return WithDataAtBlock163(ZazeRepaired(kZazeBlocks)); }
 
 // The last line repair logs on a zAze before repair: its map is rewritten and
 // the drive not yet let go.
@@ -80,11 +81,23 @@ void CutImageToOneChunk() {
   CloseHandle(image);
 }
 
+// The image file changed between its check and Next.
+void DeleteImage() { ASSERT_TRUE(DeleteFileA("firmware.img")); }
+void ReplaceImageWithAnotherFile() { WriteBytes("firmware.img", Pattern(4 * kSector, 6)); }
+// ... or during the repair, after the worker checked it again.
+void DeleteImageNow() { DeleteImage(); }
+// A Macintosh disk, whose map names no firmware partition, plugged in under
+// the zAze's name once repair is done.
+void SwapForMacDisk() {
+  WriteBytes("mac.img", MacDisk().Bytes());
+  UnplugDrive(1, UnixPathOf("mac.img"));
+}
+
 struct WorkerError {
   const char* name;
   DiskImage (*drive)();
   uint32_t imageBytes;
-  bool deleteImage;  // after it was verified
+  void (*afterChoice)();  // after the image was verified, before Next
   std::vector<std::string> boxes;
   std::vector<BlockRange> changed;  // blocks the run may change
   // What happens under the update, and when: a log line's start, or kBarMade.
@@ -102,26 +115,55 @@ const WorkerError kErrors[] = {
     {"NoFirmwareEntry",
      NotAZaze,
      4 * kSector,
-     false,
+     nullptr,
      {Box("Error: Unable to modify the zAze's partition table!")},
      {}},
     {"MapEndsEarly",
      ShortMap,
      4 * kSector,
-     false,
+     nullptr,
      {Box("Error: Unable to read the whole partition table of your zAze!"),
       Box("Error: Unable to read from drive!")},
      {}},
     {"ImageGone",
      StandardZaze,
      4 * kSector,
-     true,
+     DeleteImage,
+     {Box("Error: The firmware file is no longer a valid firmware file! Nothing was written to "
+          "your zAze.")},
+     {},
+     nullptr,
+     nullptr,
+     "Firmware not written: the file is no longer a valid firmware file."},
+    {"ImageReplacedByAnotherFile",
+     StandardZaze,
+     4 * kSector,
+     ReplaceImageWithAnotherFile,
+     {Box("Error: The firmware file is no longer a valid firmware file! Nothing was written to "
+          "your zAze.")},
+     {}},
+    {"ImageGoneDuringTheRepair",
+     StandardZaze,
+     4 * kSector,
+     nullptr,
      {Box("Error: Unable to open the firmware source!")},
-     {{1, 2}}},
+     {{1, 2}},
+     kRepairDone,
+     DeleteImageNow,
+     "Unable to open firmware file!"},
+    {"NoFirmwareEntryAfterTheRepair",
+     StandardZaze,
+     4 * kSector,
+     nullptr,
+     {Box("Error: No firmware partition was found on your zAze! The firmware was not written.")},
+     {{1, 2}},
+     kRepairDone,
+     SwapForMacDisk,
+     "Firmware not written: no firmware partition was found on the zAze."},
     {"PartitionOutOfReach",
      FarFirmware,
      2 * kSector,
-     false,
+     nullptr,
      {Box("Error: The firmware partition on your zAze lies out of reach!")},
      {},
      nullptr,
@@ -130,7 +172,7 @@ const WorkerError kErrors[] = {
     {"UnpluggedAfterRepair",
      StandardZaze,
      4 * kSector,
-     false,
+     nullptr,
      {Box("Error: Unable to open the drive!")},
      {{1, 2}},
      kRepairDone,
@@ -139,7 +181,7 @@ const WorkerError kErrors[] = {
     {"BlockOneUnreadable",
      StandardZaze,
      4 * kSector,
-     false,
+     nullptr,
      {Box("Error: Unable to read from the drive!")},
      {{1, 2}},
      kRepairDone,
@@ -148,7 +190,7 @@ const WorkerError kErrors[] = {
     {"NoLongerAMap",
      StandardZaze,
      4 * kSector,
-     false,
+     nullptr,
      {Box("Error: Current drive isn't a Mac Drive!")},
      {{1, 2}},
      kRepairDone,
@@ -157,7 +199,7 @@ const WorkerError kErrors[] = {
     {"ImageEmptied",
      StandardZaze,
      4 * kSector,
-     false,
+     nullptr,
      {Box("Error: The firmware file is empty!")},
      {{1, 2}},
      "Updating firmware with file",
@@ -166,32 +208,41 @@ const WorkerError kErrors[] = {
     {"ImageCutDuringTheCopy",
      StandardZaze,
      79 * kSector,
-     false,
+     nullptr,
      {Box("Error: The firmware partition on your zAze is in an undetermined state and it may "
           "not work correctly!")},
      {{1, 2}, {63, 63}},
      kBarMade,
      CutImageToOneChunk,
      "Error quiting"},
-    {"WouldOverwriteData",
+    {"RepairWouldOverlapData",
      DataAfterBlock163,
      101 * kSector,
-     false,
+     nullptr,
+     {Box("Error: Unable to modify the zAze's partition table!")},
+     {},
+     nullptr,
+     nullptr,
+     "    <The repaired map would overlap \"disk\", nothing was changed!>"},
+    {"WouldOverwriteData",
+     RepairedDataAfterBlock163,
+     101 * kSector,
+     nullptr,
      {Box("Error: The firmware file would overwrite another partition on your zAze!")},
-     {{1, 2}},
+     {},
      nullptr,
      nullptr,
      "Firmware not written: it would overwrite another partition."},
     {"PartOfASector",
      StandardZaze,
      1000,
-     false,
+     nullptr,
      {Box("Error: The firmware file is not a whole number of 512-byte sectors!")},
      {{1, 2}}},
     {"LargerThanThePartition",
      SmallFirmware,
      101 * kSector,
-     false,
+     nullptr,
      {Box("Error: The firmware file does not fit the firmware partition on your zAze!")},
      {}},
 };
@@ -211,9 +262,7 @@ TEST_P(E2eWorkerErrors, EachBoxIsToldAndTheLastPageFollows) {
   ASSERT_TRUE(WaitForPage(wizard, 2));
   EXPECT_EQ("The file has been verified as the correct firmware file.",
             ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified"));
-  if (error.deleteImage) {
-    ASSERT_TRUE(DeleteFileA("firmware.img"));
-  }
+  if (error.afterChoice != nullptr) error.afterChoice();
   if (error.interfere != nullptr && error.when == kBarMade) {
     WhenProgressBarMade(error.interfere);
   } else if (error.interfere != nullptr) {

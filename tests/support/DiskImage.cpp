@@ -173,6 +173,74 @@ std::string Pattern(size_t size, unsigned seed) {
   return bytes;
 }
 
+#ifndef _WIN32
+
+namespace {
+
+// Runs one hfsutils command with its state (the current volume) kept in
+// `home`; true when it succeeded.
+bool Hfs(const std::string& home, const std::string& command) {
+  const std::string line = "HOME='" + home + "' " + command + " >/dev/null 2>&1";
+  return std::system(line.c_str()) == 0;
+}
+
+// A fresh folder for one hfsutils session, removed by its destructor.
+class HfsFolder {
+ public:
+  HfsFolder() {
+    char name[] = "/tmp/zephlar-hfs.XXXXXX";
+    if (mkdtemp(name) != nullptr) path_ = name;
+  }
+  ~HfsFolder() {
+    if (!path_.empty()) std::system(("rm -rf '" + path_ + "'").c_str());
+  }
+  HfsFolder(const HfsFolder&) = delete;
+  HfsFolder& operator=(const HfsFolder&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+std::string HfsVolume(uint32_t blocks, const std::string& text) {
+  HfsFolder folder;
+  if (folder.path().empty()) return std::string();
+  const std::string& dir = folder.path();
+  const std::string volume = dir + "/volume.hfs";
+  if (!WriteFileBytes(volume, std::string(static_cast<size_t>(blocks) * kBlock, '\0')) ||
+      !WriteFileBytes(dir + "/README.TXT", text) || !Hfs(dir, "hformat -l zAze '" + volume + "'") ||
+      !Hfs(dir, "hmount '" + volume + "'")) {
+    return std::string();
+  }
+  const bool copied = Hfs(dir, "hcopy -r '" + dir + "/README.TXT' :README.TXT");
+  Hfs(dir, "humount");
+  return copied ? ReadWholeFile(volume) : std::string();
+}
+
+std::string HfsReadme(const std::string& volume) {
+  HfsFolder folder;
+  if (folder.path().empty()) return std::string();
+  const std::string& dir = folder.path();
+  if (!WriteFileBytes(dir + "/volume.hfs", volume) ||
+      !Hfs(dir, "hmount '" + dir + "/volume.hfs'")) {
+    return std::string();
+  }
+  const bool copied = Hfs(dir, "hcopy -r :README.TXT '" + dir + "/README.TXT'");
+  Hfs(dir, "humount");
+  return copied ? ReadWholeFile(dir + "/README.TXT") : std::string();
+}
+
+#endif
+
+std::string FirmwareImage(size_t bytes, unsigned seed) {
+  std::string image = Pattern(bytes, seed);
+  static const char kMaker[] = "Apple Computer, Inc.";
+  if (bytes >= 130 + sizeof kMaker - 1) std::memcpy(&image[130], kMaker, sizeof kMaker - 1);
+  return image;
+}
+
 void DiskImage::Fill(uint32_t first, uint32_t count, uint8_t seed) {
   if (first > Blocks() || count > Blocks() - first) {
     ADD_FAILURE() << "Fill(" << first << ", " << count << ") outside an image of " << Blocks()

@@ -36,6 +36,9 @@ class DiskImage {
 // Bytes that differ per position and per seed, so that a misplaced or
 // missing chunk of an image shows.
 std::string Pattern(size_t size, unsigned seed);
+// An image that IsFirmwareFile accepts: "Apple Computer, Inc." at byte 130 of
+// such a pattern (when it is long enough to hold it).
+std::string FirmwareImage(size_t bytes, unsigned seed);
 
 // An entry in host order, every other field zero, pmSig 0x504D.
 PartitionMapEntry MakeEntry(const char* name, const char* type, uint32_t start, uint32_t blocks,
@@ -55,6 +58,13 @@ DiskImage OrdinaryDisk(uint32_t blocks = 2048);
 // drivers, an "Apple_Free" gap, an "Apple_HFS" volume named "disk" last) and
 // no "firmware" entry.
 DiskImage MacDisk(uint32_t entries = 8, uint32_t blocks = 4096);
+
+// POSIX only, with hfsutils: a real HFS volume of `blocks` blocks holding one
+// file, README.TXT, with `text` in it; empty when the tools fail.
+std::string HfsVolume(uint32_t blocks, const std::string& text);
+// The text of README.TXT on the HFS volume `volume`, read back through
+// hfsutils; empty when the volume does not mount or the file is not there.
+std::string HfsReadme(const std::string& volume);
 
 // Puts `image` on drive `number` (0 to 26), replacing what was there.
 void AttachDrive(int number, const DiskImage& image);

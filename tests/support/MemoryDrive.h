@@ -39,6 +39,7 @@ struct DriveTransfer {
   uint32_t offset;
   uint32_t length;
   int session;
+  bool flush = false;  // a flush, counted among the transfers (offset and length 0)
 };
 
 class MemoryDrive {
@@ -49,6 +50,7 @@ class MemoryDrive {
     backend_.read = &MemoryDrive::ReadCall;
     backend_.write = &MemoryDrive::WriteCall;
     backend_.close = &MemoryDrive::CloseCall;
+    backend_.flush = &MemoryDrive::FlushCall;
   }
   MemoryDrive(const MemoryDrive&) = delete;
   MemoryDrive& operator=(const MemoryDrive&) = delete;
@@ -116,9 +118,9 @@ class MemoryDrive {
   }
 
   // The fault chosen for this transfer, if it is the one to fail.
-  DriveFault Next(bool write, uint32_t offset, uint32_t length) {
+  DriveFault Next(bool write, uint32_t offset, uint32_t length, bool flush = false) {
     ++transfers_;
-    if (recording_) log_.push_back({write, offset, length, opens_});
+    if (recording_) log_.push_back({write, offset, length, opens_, flush});
     if (transfers_ != failAt_ || fault_ == DriveFault::kNone) return DriveFault::kNone;
     faultedSession_ = opens_;
     faultedWrite_ = write;
@@ -149,6 +151,12 @@ class MemoryDrive {
     }
     if (count > 0) std::memcpy(buffer, &drive.bytes_[offset], count);
     return static_cast<int32_t>(count);
+  }
+
+  // Whatever the fault, a flush that meets it fails: the device did not
+  // confirm that what it took is on the medium.
+  static int32_t FlushCall(void* context) {
+    return Self(context).Next(true, 0, 0, true) == DriveFault::kNone ? 1 : kTransferFailed;
   }
 
   static int32_t WriteCall(void* context, const void* buffer, uint32_t offset, uint32_t length) {

@@ -33,6 +33,9 @@ inline std::string BoxLabel(const std::string& text) {
       {"Error: The firmware file would overwrite", "refused: overlaps another partition"},
       {"Error: Not enough memory to read", "no memory for the map"},
       {"Error: Not enough memory to update", "no memory for the copy"},
+      {"Error: This version of Windows cannot write", "refused: drive cannot be written"},
+      {"Error: The firmware file is no longer a valid", "refused: file fails the check now"},
+      {"Error: No firmware partition was found", "refused: no firmware partition"},
   };
   for (const Known& known : kKnown) {
     if (text.compare(0, std::char_traits<char>::length(known.start), known.start) == 0) {
