@@ -93,7 +93,9 @@ void ChooseFirmwareFile(HWND wizard) {
   dialog.lpstrFileTitle = title;
   dialog.nMaxFileTitle = sizeof title;
   dialog.lpstrDefExt = "";
-  dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
+  // The current folder stays where it was: the dump, the firmware sources
+  // and the next opening's steps.stp are all named relative to it.
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
   if (!GetOpenFileNameA(&dialog)) return;
 
   // The verdict lives in the table, so it holds while the user pages back

@@ -112,7 +112,17 @@ void OnMouseMove(HWND window, WPARAM wParam) {
   if ((wParam & MK_LBUTTON) == 0 || Dragging || ButtonPressed) return;
   Dragging = 1;
   GetCursorPos(&DragAnchor);
+  // With the mouse captured, the button's release reaches this window
+  // wherever it happens: over a child control, or outside the window.
+  SetCapture(window);
   SetTimer(window, kDragTimer, kDragIntervalMs, nullptr);
+}
+
+void EndDrag(HWND window) {
+  if (!Dragging) return;
+  Dragging = 0;
+  KillTimer(window, kDragTimer);
+  if (GetCapture() == window) ReleaseCapture();
 }
 
 void OnTimer(HWND window, WPARAM timer) {
@@ -133,8 +143,7 @@ void OnTimer(HWND window, WPARAM timer) {
 }
 
 void OnLButtonUp(HWND window, LPARAM lParam) {
-  Dragging = 0;
-  KillTimer(window, kDragTimer);
+  EndDrag(window);
   const int button = HitButton(lParam);
   if (button >= 0) {
     // The pressed look lasts only while the mouse button is down, also on a
@@ -194,6 +203,9 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
   if (HIWORD(wParam) != 0) return;
   switch (LOWORD(wParam)) {
     case ID_WIZARD_BACK:
+      // A command whose drawn button is off does nothing, whatever sent it
+      // (Enter through the dialog's default button, another program).
+      if (ButtonStates[kBackButton] == kButtonDisabled) break;
       if (CurrentStep > 0) --CurrentStep;
       ShowCurrentStep(window);  // also when it stayed: the page is made again
       break;
@@ -201,6 +213,7 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
       CloseWizard(window);
       break;
     case ID_WIZARD_NEXT:
+      if (ButtonStates[kNextButton] == kButtonDisabled) break;
       OnNext(window);
       break;
     case ID_WIZARD_LAST:
@@ -270,6 +283,10 @@ INT_PTR CALLBACK WizardDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       return 0;
     case WM_LBUTTONUP:
       OnLButtonUp(window, lParam);
+      return 0;
+    case WM_CAPTURECHANGED:
+      // Another window took the mouse: the release will not come here.
+      EndDrag(window);
       return 0;
     case WM_COMMAND:
       OnCommand(window, wParam, lParam);

@@ -349,14 +349,37 @@ int PaintedTextLines(HWND panel) {
   return lines;
 }
 
-void ChooseInFileDialog(const std::string& path) {
+// Types `text` into the open file dialog's name field and presses its OK
+// button; the dialog, or null (after a test failure) when there is none.
+HWND TypeIntoFileDialog(const std::string& text) {
   HWND dialog = WaitForBox("Open");
-  ASSERT_NE(dialog, nullptr) << "the file dialog did not open";
-  HWND field = FileNameField(dialog);
-  ASSERT_NE(field, nullptr) << "the file dialog has no name field";
-  SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  HWND field = dialog != nullptr ? FileNameField(dialog) : nullptr;
+  if (field == nullptr) {
+    ADD_FAILURE() << "no file dialog with a name field";
+    return nullptr;
+  }
+  SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
   PressButton(dialog, IDOK);
-  EXPECT_TRUE(WaitGone(dialog)) << "the file dialog did not take " << path;
+  return dialog;
+}
+
+void ChooseInFileDialog(const std::string& path) {
+  HWND dialog = TypeIntoFileDialog(path);
+  if (dialog != nullptr) EXPECT_TRUE(WaitGone(dialog)) << "the file dialog did not take " << path;
+}
+
+void OpenFolderInFileDialog(const std::string& folder) {
+  HWND dialog = TypeIntoFileDialog(folder);
+  if (dialog == nullptr) return;
+  // The dialog goes into the folder and stays open; Wine's also says, in a
+  // box without a caption, that no file has the folder's name.
+  EXPECT_FALSE(WaitGone(dialog, kQuietMs)) << "the file dialog took the folder " << folder;
+  for (HWND box : TopLevels([&](HWND w) {
+         return w != dialog && ClassOf(w) == "#32770" && WindowText(w).empty();
+       })) {
+    PressButton(box, IDOK);
+    WaitGone(box);
+  }
 }
 
 std::string FileDialogName(HWND dialog) {
@@ -488,13 +511,6 @@ bool ThreadRoomTaken::holds() const {
 }
 
 // ---- Files ----
-
-std::string FirmwareImage(size_t bytes, unsigned seed) {
-  std::string image = Pattern(bytes, seed);
-  static const char kMaker[] = "Apple Computer, Inc.";
-  if (bytes >= 130 + sizeof kMaker - 1) std::memcpy(&image[130], kMaker, sizeof kMaker - 1);
-  return image;
-}
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   FILE* file = std::fopen(path.c_str(), "wb");

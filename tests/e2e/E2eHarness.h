@@ -57,6 +57,8 @@ int PaintedTextLines(HWND panel);
 
 // Fills the file dialog's name field with `path` and presses its OK button.
 void ChooseInFileDialog(const std::string& path);
+// Goes into `folder` in the file dialog, as typing its name and OK does.
+void OpenFolderInFileDialog(const std::string& folder);
 // The name the file dialog shows when it opens.
 std::string FileDialogName(HWND dialog);
 
@@ -117,9 +119,6 @@ class ThreadRoomTaken {
 
 // ---- Files ---------------------------------------------------------------
 
-// An image that IsFirmwareFile accepts: "Apple Computer, Inc." at byte 130 of
-// a pattern that differs per seed.
-std::string FirmwareImage(size_t bytes, unsigned seed);
 void WriteBytes(const std::string& path, const std::string& bytes);
 std::string ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);

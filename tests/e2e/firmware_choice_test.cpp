@@ -27,19 +27,34 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
   std::string bad = FirmwareImage(4 * kSector, 2);
   bad[131] = 'x';
   WriteBytes("bad.img", bad);
+  const std::string zaze = DriveBytes(1);
   HWND wizard = OpenPastPrompt();
   ASSERT_NE(wizard, nullptr);
+  // Back is off on the first page: its command, however sent, does nothing.
+  const std::vector<HWND> firstPage = PageWindows(wizard);
+  PostMessageA(wizard, WM_COMMAND, ID_WIZARD_BACK, 0);
+  ASSERT_TRUE(ClickWithin(wizard, kBackgroundPoint));
+  EXPECT_EQ(firstPage, PageWindows(wizard)) << "Back made the page again";
   ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
   ASSERT_TRUE(WaitForPage(wizard, 2));
   EXPECT_EQ(1, NextCell(dll_, wizard));
 
   EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPathOf("good.img"), "File verified"));
   EXPECT_EQ(0, NextCell(dll_, wizard));
-  // Refused after an accepted one: Next goes off again and does nothing.
+  // Refused after an accepted one: Next goes off again and does nothing,
+  // whether clicked, sent, or pressed as Enter (which the dialog turns into
+  // its hidden default button's Next): the update page would write the
+  // refused file.
   EXPECT_EQ(kRefused, ChooseFirmware(wizard, FullPathOf("bad.img"), "Error"));
   EXPECT_EQ(1, NextCell(dll_, wizard));
   ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
   EXPECT_EQ(2, PageOnScreen(wizard));
+  PostMessageA(wizard, WM_KEYDOWN, VK_RETURN, 0);
+  PostMessageA(wizard, WM_KEYUP, VK_RETURN, 0);
+  PostMessageA(wizard, WM_COMMAND, ID_WIZARD_NEXT, 0);
+  EXPECT_EQ(nullptr, WaitForTopLevel(IsProgressWindow, kQuietMs)) << "an update started";
+  EXPECT_EQ(2, PageOnScreen(wizard));
+  EXPECT_TRUE(DriveBytes(1) == zaze) << "the zAze was written";
 
   // Cancelling the dialog changes nothing.
   PressPageButton(wizard, "Browse for file");
@@ -58,23 +73,26 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
   EXPECT_EQ(0, NextCell(dll_, wizard)) << "the verdict is kept with the page";
 }
 
-// The file dialog may leave the current directory in the image's folder; the
-// update must still find the image, and writes its dump where the process
-// then stands.
-TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKept) {
+// The file dialog leaves the current folder where it was: the update finds
+// the image by its full path, and the dump lands beside the script.
+TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKeptAndTheCurrentFolderStays) {
   WriteScript(RoadScript({}));
   CreateDirectoryA("images", nullptr);
   const std::string image = FirmwareImage(79 * kSector, 3);
   WriteBytes("images\\zaze firmware.img", image);
   const std::string path = FullPathOf("images\\zaze firmware.img");
-  CreateDirectoryA("elsewhere", nullptr);
-  const std::string elsewhere = FullPathOf("elsewhere");
+  const std::string here = FullPathOf(".");
 
   HWND wizard = OpenPastPrompt();
   ASSERT_NE(wizard, nullptr);
   ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
   ASSERT_TRUE(WaitForPage(wizard, 2));
-  EXPECT_EQ(kVerified, ChooseFirmware(wizard, path, "File verified"));
+  // The user goes into the folder in the dialog and picks the file there.
+  PressPageButton(wizard, "Browse for file");
+  OpenFolderInFileDialog("images");
+  ChooseInFileDialog(path);
+  EXPECT_EQ(kVerified, AnswerBox("File verified"));
+  EXPECT_EQ(here, FullPathOf(".")) << "the file dialog moved the current folder";
 
   // The dialog opens on the last file chosen.
   PressPageButton(wizard, "Browse for file");
@@ -85,7 +103,6 @@ TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKept) {
   PressButton(dialog, IDCANCEL);
   ASSERT_TRUE(WaitGone(dialog));
 
-  ASSERT_TRUE(SetCurrentDirectoryA(elsewhere.c_str()));
   PostClick(wizard, kNextPoint);
   ASSERT_TRUE(WaitForPage(wizard, 4));
   EXPECT_EQ(nullptr, WaitForBox("Firmware Upgrade Error", kQuietMs));
@@ -94,7 +111,8 @@ TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKept) {
   EXPECT_NE(std::find(log.begin(), log.end(), updating), log.end()) << updating;
   EXPECT_EQ("Updated firmware!", log.back());
   EXPECT_TRUE(DriveBytes(1).compare(63 * kSector, image.size(), image) == 0);
-  EXPECT_TRUE(FileExists(elsewhere + "\\zaze_pm.txt"));
+  EXPECT_TRUE(FileExists("zaze_pm.txt"));
+  EXPECT_FALSE(FileExists("images\\zaze_pm.txt"));
   ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str()));
 }
 

@@ -247,6 +247,48 @@ TEST_F(WizardNavigation, DragsFromFreeSpotsAndDisabledButtonsOnly) {
   EXPECT_EQ(1, running_());  // the release off Cancel closed nothing
 }
 
+// The user lets go of the mouse button at screen point `at`, as real input:
+// over a child control, or outside the wizard, where the wizard hears of it
+// only while it holds the mouse.
+void LetGoAt(POINT at) {
+  SetCursorPos(at.x, at.y);
+  INPUT up = {};
+  up.type = INPUT_MOUSE;
+  up.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+  SendInput(1, &up, sizeof up);
+  PumpMessages();
+}
+
+TEST_F(WizardNavigation, ADragEndsWhereverTheButtonIsLetGo) {
+  WriteScript(PagedScript(1));
+  HWND wizard = OpenModeless();
+  ASSERT_NE(wizard, nullptr);
+  const std::vector<ChildInfo> children = VisibleChildren(wizard);
+  ASSERT_FALSE(children.empty());
+  POINT overChild = {(children[0].rect.left + children[0].rect.right) / 2,
+                     (children[0].rect.top + children[0].rect.bottom) / 2};
+  ClientToScreen(wizard, &overChild);
+  RECT frame;
+  GetWindowRect(wizard, &frame);
+  const POINT outside = {frame.right + 40, frame.bottom + 30};
+  const POINT places[] = {overChild, outside};
+  for (const POINT& place : places) {
+    SCOPED_TRACE(&place == &places[0] ? "over a child control" : "outside the window");
+    Press(wizard, kBackgroundPoint);
+    SendMessageA(wizard, WM_MOUSEMOVE, MK_LBUTTON,
+                 MAKELPARAM(kBackgroundPoint.x + 1, kBackgroundPoint.y + 1));
+    LetGoAt(place);
+    RECT released, later;
+    GetWindowRect(wizard, &released);
+    SetCursorPos(place.x - 60, place.y - 50);
+    SendMessageA(wizard, WM_TIMER, 523, 0);
+    PumpMessages();
+    GetWindowRect(wizard, &later);
+    EXPECT_EQ(released.left, later.left) << "the wizard still follows the cursor";
+    EXPECT_EQ(released.top, later.top) << "the wizard still follows the cursor";
+  }
+}
+
 std::string Controls(int step, int slot, const std::string& fields) {
   std::string lines;
   const std::string prefix = "step" + std::to_string(step) + ".controls" + std::to_string(slot);
