@@ -365,7 +365,8 @@ HWND TypeIntoFileDialog(const std::string& text) {
 
 void ChooseInFileDialog(const std::string& path) {
   HWND dialog = TypeIntoFileDialog(path);
-  if (dialog != nullptr) EXPECT_TRUE(WaitGone(dialog)) << "the file dialog did not take " << path;
+  if (dialog == nullptr) return;
+  EXPECT_TRUE(WaitGone(dialog)) << "the file dialog did not take " << path;
 }
 
 void OpenFolderInFileDialog(const std::string& folder) {
