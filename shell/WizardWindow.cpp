@@ -3,6 +3,7 @@
 #include "script/StepControls.h"
 #include "shell/StepActions.h"
 #include "shell/WizardState.h"
+#include "skin/ArtworkFit.h"
 
 namespace {
 
@@ -38,21 +39,6 @@ int HitButton(LPARAM lParam) {
   return -1;
 }
 
-// The skin is fixed in pixels, but the template's size follows the dialog
-// font's units; where that font comes out smaller than intended, the window
-// grows so that the shaped area and its button row are not cut off.
-void HoldSkinArea(HWND window) {
-  RECT client, frame;
-  GetClientRect(window, &client);
-  const LONG wider = kSkinRight - client.right;
-  const LONG taller = kSkinBottom - client.bottom;
-  if (wider <= 0 && taller <= 0) return;
-  GetWindowRect(window, &frame);
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + (wider > 0 ? wider : 0),
-               frame.bottom - frame.top + (taller > 0 ? taller : 0),
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
 void CloseWizard(HWND window) {
   ModelessWizardWnd = nullptr;
   DestroyWindow(window);
@@ -60,7 +46,7 @@ void CloseWizard(HWND window) {
 
 BOOL OnInitDialog(HWND window) {
   WizardWnd = window;
-  HoldSkinArea(window);
+  FitToArtwork(window, kSkinRight, kSkinBottom);
   RECT client;
   GetClientRect(window, &client);
   // The dialog class is the system's, shared by every dialog of the process;

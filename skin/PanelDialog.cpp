@@ -5,6 +5,7 @@
 #include "device/DeviceUi.h"
 #include "resources/resource.h"
 #include "shell/WizardState.h"
+#include "skin/ArtworkFit.h"
 #include "skin/GdiScope.h"
 
 namespace {
@@ -18,22 +19,6 @@ constexpr int kShapeBottom = 122;
 constexpr int kShapeCorner = 14;
 // The artwork's margin beyond the shape, on the right and at the bottom.
 constexpr int kOuterMargin = 4;
-
-// The shape and the artwork are fixed in pixels, but the template's size
-// follows the dialog font's units; where that font comes out smaller than
-// intended, the panel grows so that its rounded foot is not cut off and the
-// stretched margin stays outside the shape.
-void HoldShapeArea(HWND window) {
-  RECT client, frame;
-  GetClientRect(window, &client);
-  const LONG wider = kShapeRight + kOuterMargin - client.right;
-  const LONG taller = kShapeBottom + kOuterMargin - client.bottom;
-  if (wider <= 0 && taller <= 0) return;
-  GetWindowRect(window, &frame);
-  SetWindowPos(window, nullptr, 0, 0, frame.right - frame.left + (wider > 0 ? wider : 0),
-               frame.bottom - frame.top + (taller > 0 ? taller : 0),
-               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
 
 // Without the bitmap's header there is no size to stretch from; the ground
 // then stays as the dialog's white brush erased it.
@@ -65,7 +50,8 @@ void PaintText(HDC dc, const RECT& client, const char* text) {
 }  // namespace
 
 HBITMAP SetUpPanel(HWND window) {
-  HoldShapeArea(window);
+  // The stretched margin stays outside the shape.
+  FitToArtwork(window, kShapeRight + kOuterMargin, kShapeBottom + kOuterMargin);
   // Once set, the region belongs to the window.
   HRGN region = CreateRoundRectRgn(kShapeLeft, kShapeTop, kShapeRight, kShapeBottom, kShapeCorner,
                                    kShapeCorner);

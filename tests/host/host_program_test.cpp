@@ -127,6 +127,119 @@ TEST(HostProgram, ModelessWizardLivesUnderTheHostWindowUntilItCloses) {
   EXPECT_FALSE(IsWindow(host));
 }
 
+// The screen's dots per inch as Wine reads it when a process starts: set
+// for the holder's life, then put back as it was.
+class ScreenDpi {
+ public:
+  explicit ScreenDpi(DWORD dpi) {
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, "Control Panel\\Desktop", 0, nullptr, 0,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key_,
+                        nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    DWORD size = sizeof old_;
+    had_ = RegQueryValueExA(key_, "LogPixels", nullptr, nullptr, reinterpret_cast<BYTE*>(&old_),
+                            &size) == ERROR_SUCCESS;
+    set_ = RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                          sizeof dpi) == ERROR_SUCCESS;
+  }
+  ~ScreenDpi() {
+    if (key_ == nullptr) return;
+    if (had_) {
+      RegSetValueExA(key_, "LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&old_),
+                     sizeof old_);
+    } else {
+      RegDeleteValueA(key_, "LogPixels");
+    }
+    RegCloseKey(key_);
+  }
+  ScreenDpi(const ScreenDpi&) = delete;
+  ScreenDpi& operator=(const ScreenDpi&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  HKEY key_ = nullptr;
+  DWORD old_ = 0;
+  bool had_ = false;
+  bool set_ = false;
+};
+
+// Empty when every corner of `r` (window coordinates of `window`, edges
+// inside) lies in the window's visible shape.
+std::string OutsideTheShape(HWND window, const RECT& r, const std::string& what) {
+  HRGN shape = CreateRectRgn(0, 0, 0, 0);
+  const int kind = GetWindowRgn(window, shape);
+  const POINT corners[] = {
+      {r.left, r.top}, {r.right - 1, r.top}, {r.left, r.bottom - 1}, {r.right - 1, r.bottom - 1}};
+  std::string out;
+  for (const POINT& p : corners) {
+    if (kind == ERROR || !PtInRegion(shape, p.x, p.y)) {
+      out = what + " reaches outside the window's shape at (" + std::to_string(p.x) + ", " +
+            std::to_string(p.y) + ")";
+      break;
+    }
+  }
+  DeleteObject(shape);
+  return out;
+}
+
+// A child's rectangle in its dialog's window coordinates.
+RECT ChildRect(HWND dialog, int id) {
+  RECT r = {}, frame;
+  GetWindowRect(GetDlgItem(dialog, id), &r);
+  GetWindowRect(dialog, &frame);
+  OffsetRect(&r, -frame.left, -frame.top);
+  return r;
+}
+
+// At 96, 120 and 144 dots per inch the device prompt's buttons and the
+// wizard's drawn buttons lie inside the visible shapes, and they work.
+TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
+  for (const DWORD dpi : {96u, 120u, 144u}) {
+    SCOPED_TRACE(std::to_string(dpi) + " dots per inch");
+    ScreenDpi screen(dpi);
+    ASSERT_TRUE(screen.set());
+
+    // The device search first: its prompt, then Cancel, which ends it all.
+    ScratchFolder searching;
+    ASSERT_TRUE(searching.Write("steps.stp", ShippedScriptWith("")));
+    ChildProgram first;
+    ASSERT_TRUE(first.Start(ZEPHLAR_HOST_PATH, "", searching.path()));
+    HWND prompt = WaitForWindow([&] { return DevicePromptOf(first.id()); }, kStartWaitMs);
+    ASSERT_NE(prompt, nullptr);
+    EXPECT_EQ("", OutsideTheShape(prompt, ChildRect(prompt, IDOK), "Continue"));
+    EXPECT_EQ("", OutsideTheShape(prompt, ChildRect(prompt, IDCANCEL), "Cancel"));
+    PressDialogButton(prompt, IDCANCEL);
+    EXPECT_EQ(0u, first.ExitCode(kExitWaitMs));
+
+    // The wizard without a search: Next, Back and Cancel where they are drawn.
+    ScratchFolder folder;
+    ASSERT_TRUE(folder.Write(
+        "steps.stp", ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")));
+    ChildProgram program;
+    ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "", folder.path()));
+    HWND wizard = WaitForWindow(
+        [&] {
+          HWND found = WizardOf(program.id());
+          return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+        },
+        kStartWaitMs);
+    ASSERT_NE(wizard, nullptr);
+    const POINT cancel = CancelPoint(wizard);
+    const RECT buttons[] = {
+        {194, 404, 275, 430}, {278, 404, 359, 430}, {cancel.x - 40, 404, cancel.x + 41, 430}};
+    const char* names[] = {"Back", "Next", "Cancel"};
+    for (int i = 0; i < 3; ++i) EXPECT_EQ("", OutsideTheShape(wizard, buttons[i], names[i]));
+    Click(wizard, kNextPoint);
+    EXPECT_TRUE(MarkerTextOf(wizard).empty()) << "Next did not leave the first page";
+    Click(wizard, kBackPoint);
+    EXPECT_FALSE(MarkerTextOf(wizard).empty()) << "Back did not come back to the first page";
+    Click(wizard, cancel);
+    EXPECT_EQ(0u, program.ExitCode(kExitWaitMs)) << "Cancel did not close the wizard";
+  }
+}
+
 TEST(HostProgram, ModelessProgramEndsWhenTheWizardClosesAtOnce) {
   // The shipped script: the device prompt comes first where the search runs,
   // and cancelling it closes the wizard during its opening.
