@@ -14,8 +14,10 @@
 #include "device/RawDrive.h"
 #include "device/Repair.h"
 #include "tests/support/DiskImage.h"
+#include "tests/support/HardeningTable.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TestFiles.h"
+#include "tests/support/UpdateOutcome.h"
 
 namespace {
 
@@ -381,6 +383,8 @@ TEST_F(UpdateWorker, RefusesARepairThatWouldHideOrOverlapAPartition) {
   const std::string volume = FirmwareImage(kVolumeBlocks * kBlock, 20);  // stands in for it
 #endif
   const std::string image = FirmwareImage(40448, 13);
+  const char table[] = "Bad input: maps that the fixed shape would hide or overlap";
+  HardeningTable(table, {"map", "outcome"});
   for (const Shape& shape : shapes) {
     SCOPED_TRACE(shape.what);
     const uint32_t count = static_cast<uint32_t>(shape.entries.size()) + 1;
@@ -397,6 +401,7 @@ TEST_F(UpdateWorker, RefusesARepairThatWouldHideOrOverlapAPartition) {
               Lines({"log     <Checking partition information...>",
                      std::string("log ") + shape.repairLine, kRepairFailed, "wizard last"}));
     EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+    HardeningRow(table, {shape.what, DescribeUpdate(RecordedUi(), before_, after_)});
 #ifndef _WIN32
     EXPECT_EQ(
         HfsReadme(after_.substr(static_cast<size_t>(shape.diskStart) * kBlock, volume.size())),
