@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "script/ScopedFile.h"
+#include "base/ScopedFile.h"
 
 int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t length) {
   ScopedFile file(std::fopen(path, "rb"));

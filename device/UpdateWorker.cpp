@@ -15,7 +15,7 @@
 #include "device/Platform.h"
 #include "device/RawDrive.h"
 #include "device/Repair.h"
-#include "script/ScopedFile.h"
+#include "base/ScopedFile.h"
 
 signed char FoundDriveLetter = 0;
 char FirmwarePath[260] = {};

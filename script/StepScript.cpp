@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "script/ScopedFile.h"
+#include "base/ScopedFile.h"
 #include "script/ScriptText.h"
 
 // A line is read as at most 599 characters and NUL.

@@ -62,8 +62,9 @@ bool IsAction(const StepControl& control, int32_t code) {
 
 void SearchForZaze(HWND wizard) {
   for (bool searched = false;; searched = true) {
+    const bool failed = FoundDriveLetter == static_cast<signed char>(kNoDriveFound);
     const INT_PTR choice = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard,
-                                           DeviceSearchDlgProc, 0);
+                                           DeviceSearchDlgProc, failed ? 1 : 0);
     // A prompt that could not be shown counts as Continue, once: after a
     // search that found nothing, one that still cannot be shown would leave
     // the wizard searching forever with nobody able to stop it.

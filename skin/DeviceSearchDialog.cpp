@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "device/UpdateWorker.h"
 #include "skin/PanelDialog.h"
 
 namespace {
@@ -11,19 +10,20 @@ constexpr char kRequest[] =
     "The Zephlar will attempt to automatically find the zAze attached to this computer. Make "
     "sure you have the zAze plugged into your computer.";
 constexpr char kNotFound[] = "\n** Unable to find the zAze! **";
-constexpr signed char kSearchFailed = -1;
 
 using PanelText = char[256];
 
-// Each showing of the dialog loads its own copy.
+// Each showing of the dialog loads its own copy, and is told whether the
+// last search failed.
 HBITMAP PanelBitmap = nullptr;
+bool AfterFailedSearch = false;
 
 void OnPaint(HWND window, PanelText& text) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
-  if (FoundDriveLetter == kSearchFailed) {
+  if (AfterFailedSearch) {
     std::snprintf(text, sizeof text, "%s%s", kRequest, kNotFound);
     // Nothing turns it back: every showing starts from the template's
     // "Continue".
@@ -35,13 +35,14 @@ void OnPaint(HWND window, PanelText& text) {
 
 }  // namespace
 
-INT_PTR CALLBACK DeviceSearchDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM /*lParam*/) {
+INT_PTR CALLBACK DeviceSearchDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   // Made afresh for every message, so that the failure notice shows once
   // however often the panel is painted.
   PanelText text;
   std::snprintf(text, sizeof text, "%s", kRequest);
   switch (message) {
     case WM_INITDIALOG:
+      AfterFailedSearch = lParam != 0;
       PanelBitmap = SetUpPanel(window);
       return TRUE;  // the focus goes to the default button
     case WM_CTLCOLORDLG:

@@ -1,0 +1,74 @@
+// The Win32 side of how the device code reaches the user: the status log on
+// the wizard page, the progress bar inside the progress dialog, the update's
+// error boxes and the wizard's final command.
+#include <commctrl.h>
+#include <windows.h>
+
+#include <cstdarg>
+
+#include "device/DeviceUi.h"
+#include "script/StatusLine.h"
+#include "shell/WizardState.h"
+
+namespace {
+
+HWND ProgressBarWnd = nullptr;
+
+}  // namespace
+
+int32_t LogStatus(const char* format, ...) {
+  char line[kStatusLineSize];  // each call its own: two threads never share it
+  va_list args;
+  va_start(args, format);
+  const int32_t length = FormatStatusLine(line, format, args);
+  va_end(args);
+  if (length == 0) return 0;
+  // Sent, not posted: a call from the worker returns only once the wizard's
+  // thread has added the line, so the buffer outlives its use. Without a log
+  // on the page the line is dropped.
+  HWND log = GetDlgItem(WizardWnd, IDC_STATUS_LOG);
+  if (log != nullptr) SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  return 1;
+}
+
+void ProgressBarCreate() {
+  ProgressBarWnd = nullptr;
+  if (ProgressDlgWnd == nullptr || !IsWindow(ProgressDlgWnd)) return;
+  RECT client;
+  GetClientRect(ProgressDlgWnd, &client);
+  ProgressBarWnd = CreateWindowExA(0, PROGRESS_CLASSA, nullptr, WS_CHILD | WS_VISIBLE,
+                                   client.left + 10, client.bottom - 27, client.right - 20, 10,
+                                   ProgressDlgWnd, nullptr, ModuleInstance, nullptr);
+}
+
+void ProgressBarSetRange(int32_t minimum, int32_t maximum) {
+  if (ProgressBarWnd == nullptr) return;
+  // Both ends travel in one parameter, 16 bits each.
+  SendMessageA(ProgressBarWnd, PBM_SETRANGE, 0,
+               MAKELPARAM(static_cast<WORD>(minimum), static_cast<WORD>(maximum)));
+  SendMessageA(ProgressBarWnd, PBM_SETSTEP, 1, 0);
+}
+
+void ProgressBarSetPos(int32_t position) {
+  if (ProgressBarWnd == nullptr) return;
+  SendMessageA(ProgressBarWnd, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+}
+
+void ProgressBarDestroy() {
+  if (ProgressBarWnd == nullptr) return;
+  DestroyWindow(ProgressBarWnd);
+  ProgressBarWnd = nullptr;
+}
+
+void ShowUpdateError(const char* text) {
+  MessageBoxA(WizardWnd, text, "Firmware Upgrade Error", MB_OK);
+}
+
+// The worker's last act. A modeless wizard destroyed under the worker kept
+// running() at 1 until now.
+void SendWizardLast() {
+  SendMessageA(WizardWnd, WM_COMMAND, ID_WIZARD_LAST, 0);
+  if (InterlockedExchange(&WorkerRunning, kWorkerNone) == kWorkerOutlivedWizard) {
+    ModelessWizardWnd = nullptr;
+  }
+}
