@@ -1,7 +1,6 @@
 #include "script/StepControls.h"
 
 #include "script/ListItems.h"
-#include "shell/WizardState.h"
 
 LiveControlSlots LiveControls;
 
@@ -54,16 +53,18 @@ static HWND MakeControlWindow(HWND wizard, StepControl& control) {
   // The reader always terminates the value; the last byte is forced anyway so
   // that a window text never runs past the field.
   control.value[kControlValueSize - 1] = '\0';
-  HWND window = CreateWindowExA(
-      0, windowClass, control.value, style, control.x, control.y, control.width, control.height,
-      wizard, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance, nullptr);
+  // The controls belong to the module that made the wizard.
+  const HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongA(wizard, GWL_HINSTANCE));
+  HWND window = CreateWindowExA(0, windowClass, control.value, style, control.x, control.y,
+                                control.width, control.height, wizard,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), module, nullptr);
   if (window != nullptr && (control.type == kDropList || control.type == kPairedDropList)) {
     FillDropList(window, control, control.type == kPairedDropList);
   }
   return window;
 }
 
-void CreateStepControls(HWND wizard) {
+void CreateStepControls(HWND wizard, WizardStep& step) {
   int32_t inUse = LiveControls.inUse;
   if (inUse > kControlsPerStep) inUse = kControlsPerStep;
   for (int32_t i = 0; i < inUse; ++i) {
@@ -71,7 +72,6 @@ void CreateStepControls(HWND wizard) {
   }
   ForgetStepControls();
 
-  WizardStep& step = ShownStep();
   LiveControls.page = &step;
   int32_t count = step.numcontrols;
   if (count < 0) count = 0;

@@ -30,10 +30,10 @@ struct LiveControlSlots {
 };
 extern LiveControlSlots LiveControls;
 
-// Destroys the windows of the page shown before and makes those of step
-// CurrentStep as children of `wizard`. Drops a PushButton's final line feed
-// from its value in the step table.
-void CreateStepControls(HWND wizard);
+// Destroys the windows of the page shown before and makes those of `step`
+// (the step shown) as children of `wizard`. Drops a PushButton's final line
+// feed from its value in the step table.
+void CreateStepControls(HWND wizard, WizardStep& step);
 
 // Forgets the windows of an earlier wizard without destroying them: they went
 // with their parent.

@@ -1,8 +1,9 @@
 // The Win32 side of how the device code reaches the user: the status log on
 // the wizard page, the progress bar inside the progress dialog, the update's
 // error boxes and the wizard's final command.
-#include <commctrl.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <commctrl.h>
 
 #include <cstdarg>
 

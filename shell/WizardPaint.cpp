@@ -81,7 +81,7 @@ void PaintWizardPage(HWND window) {
   RECT client;
   GetClientRect(window, &client);
   if (dc != nullptr && PaintBackground(dc, client)) {
-    PaintSkinButtons(dc, ButtonBitmaps, ButtonStates, ButtonRects);
+    PaintSkinButtons(dc, ButtonBitmaps, ButtonStates, ButtonRects, PageOnScreen().finish == 1);
     PaintTexts(dc, client);
   }
   EndPaint(window, &paint);
@@ -89,5 +89,8 @@ void PaintWizardPage(HWND window) {
 
 void RedrawButtons(HWND window) {
   ScopedWindowDc dc(window);
-  if (dc.get() != nullptr) PaintSkinButtons(dc.get(), ButtonBitmaps, ButtonStates, ButtonRects);
+  if (dc.get() != nullptr) {
+    PaintSkinButtons(dc.get(), ButtonBitmaps, ButtonStates, ButtonRects,
+                     PageOnScreen().finish == 1);
+  }
 }

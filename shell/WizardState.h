@@ -10,6 +10,7 @@
 
 #include "resources/resource.h"
 #include "script/StepTable.h"
+#include "skin/SkinButtons.h"
 
 // The library's own module: resources and windows come from it.
 extern HINSTANCE ModuleInstance;
@@ -55,20 +56,8 @@ WizardStep& ShownStep();
 // update runs, when the page left stays until the last page is shown.
 const WizardStep& PageOnScreen();
 
-// The drawn buttons. States and rectangles are indexed Back, Cancel, Next;
-// the strips Back, Cancel, Next, OK.
-enum WizardButton { kBackButton = 0, kCancelButton = 1, kNextButton = 2, kButtonCount = 3 };
-enum ButtonStrip {
-  kBackStrip = 0,
-  kCancelStrip = 1,
-  kNextStrip = 2,
-  kOkStrip = 3,
-  kStripCount = 4
-};
-// A button's state is the strip cell drawn for it.
-constexpr signed char kButtonNormal = 0;
-constexpr signed char kButtonDisabled = 1;
-constexpr signed char kButtonPressedLook = 2;
+// The drawn buttons (their indexes and states are the skin's, in
+// skin/SkinButtons.h).
 
 extern HBITMAP ButtonBitmaps[kStripCount];
 extern signed char ButtonStates[kButtonCount];

@@ -74,7 +74,7 @@ BOOL OnInitDialog(HWND window) {
   if (region != nullptr && !SetWindowRgn(window, region, TRUE)) DeleteObject(region);
 
   UpdateNavButtons();
-  CreateStepControls(window);
+  CreateStepControls(window, ShownStep());
   RunStartupActions(window);  // may close the wizard before it is ever shown
   return TRUE;
 }
@@ -245,7 +245,7 @@ void UpdateNavButtons() {
 }
 
 void ShowCurrentStep(HWND window) {
-  CreateStepControls(window);
+  CreateStepControls(window, ShownStep());
   UpdateNavButtons();
   InvalidateRect(window, nullptr, FALSE);  // no erase: the page is redrawn whole
   UpdateWindow(window);

@@ -4,7 +4,6 @@
 
 #include "device/DeviceUi.h"
 #include "resources/resource.h"
-#include "shell/WizardState.h"
 #include "skin/ArtworkFit.h"
 #include "skin/GdiScope.h"
 
@@ -56,8 +55,10 @@ HBITMAP SetUpPanel(HWND window) {
   HRGN region = CreateRoundRectRgn(kShapeLeft, kShapeTop, kShapeRight, kShapeBottom, kShapeCorner,
                                    kShapeCorner);
   if (region != nullptr && !SetWindowRgn(window, region, TRUE)) DeleteObject(region);
+  // The panel's template and its bitmap come from the same module.
+  const HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongA(window, GWL_HINSTANCE));
   return static_cast<HBITMAP>(
-      LoadImageA(ModuleInstance, MAKEINTRESOURCEA(IDB_PANEL), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
+      LoadImageA(module, MAKEINTRESOURCEA(IDB_PANEL), IMAGE_BITMAP, 0, 0, LR_DEFAULTCOLOR));
 }
 
 INT_PTR PanelColour(HDC dc) {

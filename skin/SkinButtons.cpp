@@ -19,7 +19,8 @@ static void PaintButton(HDC target, HDC memory, HBITMAP strip, signed char state
 }
 
 BOOL PaintSkinButtons(HDC target, const HBITMAP bitmaps[kStripCount],
-                      const signed char states[kButtonCount], const RECT rects[kButtonCount]) {
+                      const signed char states[kButtonCount], const RECT rects[kButtonCount],
+                      bool finishing) {
   ScopedMemoryDc memory(target);
   if (memory.get() == nullptr) return FALSE;
 
@@ -30,7 +31,7 @@ BOOL PaintSkinButtons(HDC target, const HBITMAP bitmaps[kStripCount],
     LogStatus("Error GetObject!\n");
   }
 
-  const HBITMAP next = PageOnScreen().finish == 1 ? bitmaps[kOkStrip] : bitmaps[kNextStrip];
+  const HBITMAP next = finishing ? bitmaps[kOkStrip] : bitmaps[kNextStrip];
   PaintButton(target, memory.get(), bitmaps[kBackStrip], states[kBackButton], rects[kBackButton]);
   PaintButton(target, memory.get(), next, states[kNextButton], rects[kNextButton]);
   PaintButton(target, memory.get(), bitmaps[kCancelStrip], states[kCancelButton],

@@ -120,9 +120,7 @@ TEST_F(GuiSkinAndLog, PaintsEachButtonsCellInsideItsPillAndLeavesNoClip) {
   DeleteObject(before);
 
   const signed char states[kButtonCount] = {kButtonDisabled, kButtonNormal, kButtonPressedLook};
-  WizardSteps[0].finish = 1;  // Next shows the OK strip
-  CurrentStep = 0;
-  EXPECT_TRUE(PaintSkinButtons(target.dc(), strips_, states, kRects));
+  EXPECT_TRUE(PaintSkinButtons(target.dc(), strips_, states, kRects, true));  // Next shows OK
 
   const int stripAt[kButtonCount] = {kBackStrip, kCancelStrip, kOkStrip};
   for (int button = 0; button < kButtonCount; ++button) {
@@ -146,9 +144,8 @@ TEST_F(GuiSkinAndLog, PaintsEachButtonsCellInsideItsPillAndLeavesNoClip) {
   DeleteObject(clip);
   EXPECT_TRUE(LogLines().empty());
 
-  // A finish flag other than 1 keeps the Next strip.
-  WizardSteps[0].finish = 2;
-  PaintSkinButtons(target.dc(), strips_, states, kRects);
+  // Not finishing: the Next strip in the same place.
+  PaintSkinButtons(target.dc(), strips_, states, kRects, false);
   EXPECT_EQ(StripColour(kNextStrip, 2, 40, 12), target.At(190, 32));
 }
 
@@ -156,12 +153,12 @@ TEST_F(GuiSkinAndLog, WithoutTheBackStripLogsAndPaintsTheRest) {
   Canvas target(400, 60, [](int, int) { return kGround; });
   HBITMAP strips[kStripCount] = {nullptr, strips_[1], strips_[2], strips_[3]};
   const signed char states[kButtonCount] = {0, 0, 0};
-  EXPECT_TRUE(PaintSkinButtons(target.dc(), strips, states, kRects));
+  EXPECT_TRUE(PaintSkinButtons(target.dc(), strips, states, kRects, false));
   EXPECT_EQ(kGround, target.At(50, 22));
   EXPECT_EQ(StripColour(kNextStrip, 0, 40, 12), target.At(190, 32));
   EXPECT_EQ(std::vector<std::string>({"Error GetObject!"}), LogLines());
 
-  EXPECT_FALSE(PaintSkinButtons(reinterpret_cast<HDC>(0x5A5A), strips_, states, kRects));
+  EXPECT_FALSE(PaintSkinButtons(reinterpret_cast<HDC>(0x5A5A), strips_, states, kRects, false));
 }
 
 struct WorkerLog {
