@@ -1,14 +1,10 @@
 #include "device/Discovery.h"
 
-#include <cstring>
-
 #include "device/DeviceUi.h"
-#include "device/PartitionMap.h"
+#include "device/MapReader.h"
 #include "device/RawDrive.h"
 
 namespace {
-
-constexpr uint32_t kFirstEntryOffset = 512;  // block 1
 
 // 1 when the candidate's block 1 reads in full as the map's own entry, 0 when
 // it reads in full as anything else, -1 when it cannot be opened or read in
@@ -16,12 +12,10 @@ constexpr uint32_t kFirstEntryOffset = 512;  // block 1
 int ProbeCandidate(RawDrive& drive, char letter) {
   if (drive.Open(letter) != 1) return -1;
   PartitionMapEntry entry;
-  std::memset(&entry, 0, sizeof entry);
-  const int32_t got = drive.Read(&entry, kFirstEntryOffset, sizeof entry);
+  const MapStart start = ReadMapStart(drive, entry).kind;
   drive.Close();
-  if (got != static_cast<int32_t>(sizeof entry)) return -1;
-  SwapPartitionMapEntry(entry);
-  return HasPartName(entry, "partition map") ? 1 : 0;
+  if (start == MapStart::kUnreadable) return -1;
+  return start == MapStart::kFound ? 1 : 0;
 }
 
 }  // namespace

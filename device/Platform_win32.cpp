@@ -42,6 +42,6 @@ uint32_t TickCount() { return GetTickCount(); }
 uint32_t PlatformId() {
   OSVERSIONINFOA info = {};
   info.dwOSVersionInfoSize = sizeof info;  // 148
-  GetVersionExA(&info);  // a failed query leaves 0, the 9x path
+  GetVersionExA(&info);                    // a failed query leaves 0, the 9x path
   return info.dwPlatformId;
 }

@@ -6,8 +6,7 @@
 #include <cstring>
 
 #include "device/DeviceUi.h"
-#include "device/MapCopy.h"
-#include "device/PartitionMap.h"
+#include "device/MapReader.h"
 #include "device/Platform.h"
 #include "device/RawDrive.h"
 
@@ -17,53 +16,24 @@ constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
 
 uint32_t EntryOffset(uint32_t index) { return (index + 1) * kBlockSize; }
 
-// What reading the map found: entries 0 to held - 1 are in the working copy,
-// in host order; a failed read of entry `held` is kept for its log line.
-struct MapScan {
-  uint32_t held = 1;
-  bool readFailed = false;
-  uint32_t failureCode = 0;
-  int32_t failureResult = 0;
-  bool firmwareBeforeDisk = false;
-  bool noMemory = false;
-};
-
-void LogReadFailure(const MapScan& scan) {
+void LogReadFailure(const MapEntriesRead& scan) {
   if (!scan.readFailed) return;
   LogStatus("    <Drive read failed! fixDc:2 GLE: 0x%x ret: %ld>",
-            static_cast<unsigned>(scan.failureCode), static_cast<long>(scan.failureResult));
+            static_cast<unsigned>(scan.errorCode), static_cast<long>(scan.got));
 }
 
-// Reads entries 1 to N - 1 into the copy, stopping at the first read that
-// fails. Every entry is read, also those after "disk": a rewrite must know
-// what each one claims. Writes nothing and logs nothing.
-MapScan ScanMap(RawDrive& drive, MapCopy& map, uint32_t entries) {
-  MapScan scan;
-  bool diskSeen = false;
-  for (uint32_t i = 1; i < entries; ++i) {
-    if (!map.Hold(i + 1)) {
-      scan.noMemory = true;
-      break;
-    }
-    std::memset(&map[i], 0, kBlockSize);  // a short read leaves zeros, not stale heap
-    const int32_t got = drive.Read(&map[i], EntryOffset(i), kBlockSize);
-    if (got != static_cast<int32_t>(kBlockSize)) {  // part of an entry is no entry
-      scan.failureCode = LastErrorCode();
-      scan.failureResult = got;
-      scan.readFailed = true;
-      break;
-    }
-    SwapPartitionMapEntry(map[i]);
-    scan.held = i + 1;
-    if (HasPartName(map[i], "disk")) diskSeen = true;
-    if (HasPartName(map[i], "firmware") && !diskSeen) scan.firmwareBeforeDisk = true;
+// Whether a "firmware" entry comes before any "disk" among those read.
+bool FirmwareBeforeDisk(const MapCopy& map, uint32_t held) {
+  for (uint32_t i = 1; i < held; ++i) {
+    if (HasPartName(map[i], "disk")) return false;
+    if (HasPartName(map[i], "firmware")) return true;
   }
-  return scan;
+  return false;
 }
 
 // Why the fixed shape cannot be written over this map without losing a
 // partition: logged, and then nothing is written. False when it can.
-bool RewriteWouldLoseData(const MapCopy& map, const MapScan& scan) {
+bool RewriteWouldLoseData(const MapCopy& map, const MapEntriesRead& scan) {
   if (scan.readFailed) {
     LogReadFailure(scan);
     LogStatus("    <Part of the map could not be read, nothing was changed!>");
@@ -106,7 +76,7 @@ int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index) {
 // Writes block 1, then each firmware entry met before "disk", logging the
 // entries in the order they lie on the disk. Fields not named here keep what
 // the disk held.
-int RewriteMap(RawDrive& drive, MapCopy& map, const MapScan& scan) {
+int RewriteMap(RawDrive& drive, MapCopy& map, const MapEntriesRead& scan) {
   PartitionMapEntry& own = map[0];
   own.pmSig = kPartitionMapSignature;
   own.pmPartBlkCnt = kRepairedMapBlocks;
@@ -142,17 +112,15 @@ int RepairPartitionMap(char driveLetter) {
   }
 
   PartitionMapEntry first;
-  std::memset(&first, 0, sizeof first);
-  const int32_t got = drive.Read(&first, EntryOffset(0), kBlockSize);
+  const MapStartRead start = ReadMapStart(drive, first);
   // Only a whole block is the map's entry: the rest of a short read would be
   // zeros written back over what the disk holds.
-  if (got != static_cast<int32_t>(kBlockSize)) {
+  if (start.kind == MapStart::kUnreadable) {
     LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
-              static_cast<unsigned>(LastErrorCode()), static_cast<long>(got));
+              static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
     return 0;
   }
-  SwapPartitionMapEntry(first);
-  if (!HasPartName(first, "partition map")) {
+  if (start.kind == MapStart::kNotAMap) {
     LogStatus("    <Current drive isn't a Mac Drive!>");
     return 0;
   }
@@ -164,9 +132,11 @@ int RepairPartitionMap(char driveLetter) {
   if (!map.Hold(1)) return 0;
   map[0] = first;
 
-  const MapScan scan = ScanMap(drive, map, entries);
+  // Every entry is read, also those after "disk": a rewrite must know what
+  // each one claims.
+  const MapEntriesRead scan = ReadMapEntries(drive, map, entries);
   if (scan.noMemory) return 0;
-  if (!scan.firmwareBeforeDisk) {
+  if (!FirmwareBeforeDisk(map, scan.held)) {
     LogReadFailure(scan);
     LogStatus("    <No firmware partition found, nothing was changed!>");
     return 0;

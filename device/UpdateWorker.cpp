@@ -7,15 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/ScopedFile.h"
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
 #include "device/FirmwareImage.h"
-#include "device/MapCopy.h"
-#include "device/PartitionMap.h"
+#include "device/MapReader.h"
 #include "device/Platform.h"
 #include "device/RawDrive.h"
 #include "device/Repair.h"
-#include "base/ScopedFile.h"
 
 signed char FoundDriveLetter = 0;
 char FirmwarePath[260] = {};
@@ -161,25 +160,6 @@ struct MapView {
   uint32_t count;
   uint32_t held;
 };
-
-// Reads entries 1 to count - 1 into the copy; returns how many entries it
-// holds then (count when all were read). Sets `noMemory` when the copy could
-// not grow.
-uint32_t ReadLaterEntries(RawDrive& drive, MapCopy& map, uint32_t count, bool& noMemory) {
-  noMemory = false;
-  for (uint32_t i = 1; i < count; ++i) {
-    if (!map.Hold(i + 1)) {
-      noMemory = true;
-      return i;
-    }
-    // A short read is a failed one: the entry's extent could be half known.
-    if (drive.Read(&map[i], (i + 1) * kBlockSize, kBlockSize) != static_cast<int32_t>(kBlockSize)) {
-      return i;
-    }
-    SwapPartitionMapEntry(map[i]);
-  }
-  return count;
-}
 
 // Block 0, the map's own blocks, and every partition but free space and the
 // firmware entry at `index`.
@@ -339,17 +319,14 @@ void UpdateRepairedDrive(char letter) {
     return;
   }
   PartitionMapEntry first;
-  std::memset(&first, 0, sizeof first);
-  const int32_t got = drive.Read(&first, kBlockSize, kBlockSize);
-  if (got != static_cast<int32_t>(kBlockSize)) {  // a part of block 1 is not the map's entry
-    const uint32_t code = LastErrorCode();        // before the box can change it
+  const MapStartRead start = ReadMapStart(drive, first);
+  if (start.kind == MapStart::kUnreadable) {  // a part of block 1 is not the map's entry
     ShowUpdateError(kBoxFirstReadFailed);
-    LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>", static_cast<unsigned>(code),
-              static_cast<long>(got));
+    LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
+              static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
     return;
   }
-  SwapPartitionMapEntry(first);
-  if (!HasPartName(first, "partition map")) {
+  if (start.kind == MapStart::kNotAMap) {
     LogStatus("    <Current drive isn't a Mac Drive!>");
     ShowUpdateError(kBoxNotMacDrive);
     return;
@@ -362,7 +339,9 @@ void UpdateRepairedDrive(char letter) {
   uint32_t held = 0;
   if (!noMemory) {
     entries[0] = first;
-    held = ReadLaterEntries(drive, entries, count, noMemory);
+    const MapEntriesRead read = ReadMapEntries(drive, entries, count);
+    noMemory = read.noMemory;
+    held = read.held;
   }
   if (noMemory) {
     LogStatus("    <Not enough memory for the partition map!>");
