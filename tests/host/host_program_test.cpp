@@ -48,6 +48,23 @@ std::string MarkerTextOf(HWND wizard) {
   return "";
 }
 
+// Starts the program with `arguments` in `folder`, on the shipped script with
+// the marker label and no device search; the wizard once it is shown, or
+// null.
+HWND StartWithoutSearch(ChildProgram& program, ScratchFolder& folder, const char* arguments) {
+  if (!folder.Write("steps.stp",
+                    ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")) ||
+      !program.Start(ZEPHLAR_HOST_PATH, arguments, folder.path())) {
+    return nullptr;
+  }
+  return WaitForWindow(
+      [&] {
+        HWND found = WizardOf(program.id());
+        return found != nullptr && IsWindowVisible(found) ? found : nullptr;
+      },
+      kStartWaitMs);
+}
+
 // Closes what the program opens first: the device-search prompt with its
 // Cancel, which closes the wizard too, or the shown wizard with its own.
 void CancelWhateverOpens(const ChildProgram& program) {
@@ -93,18 +110,8 @@ TEST(HostProgram, OpensTheModalWizardOnTheScriptOfItsCurrentDirectory) {
 
 TEST(HostProgram, ModelessWizardLivesUnderTheHostWindowUntilItCloses) {
   ScratchFolder folder;
-  // No device search: the wizard is shown at once and stays open.
-  ASSERT_TRUE(folder.Write(
-      "steps.stp", ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")));
   ChildProgram program;
-  ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "/MODELESS", folder.path()));
-
-  HWND wizard = WaitForWindow(
-      [&] {
-        HWND found = WizardOf(program.id());
-        return found != nullptr && IsWindowVisible(found) ? found : nullptr;
-      },
-      kStartWaitMs);
+  HWND wizard = StartWithoutSearch(program, folder, "/MODELESS");
   ASSERT_NE(wizard, nullptr);
   HWND host = WindowOf(program.id(), kHostClass);
   ASSERT_NE(host, nullptr);
@@ -215,16 +222,8 @@ TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
 
     // The wizard without a search: Next, Back and Cancel where they are drawn.
     ScratchFolder folder;
-    ASSERT_TRUE(folder.Write(
-        "steps.stp", ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")));
     ChildProgram program;
-    ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "", folder.path()));
-    HWND wizard = WaitForWindow(
-        [&] {
-          HWND found = WizardOf(program.id());
-          return found != nullptr && IsWindowVisible(found) ? found : nullptr;
-        },
-        kStartWaitMs);
+    HWND wizard = StartWithoutSearch(program, folder, "");
     ASSERT_NE(wizard, nullptr);
     const POINT cancel = CancelPoint(wizard);
     const RECT buttons[] = {
