@@ -1,0 +1,88 @@
+#include "device/ImageCopy.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "device/RawDrive.h"
+
+namespace {
+
+// The chunk and its read-back, each aligned so that the drive moves them
+// without a bounce copy.
+class CopyBuffers {
+ public:
+  static constexpr size_t kCheckOffset =
+      (kChunkBytes + kBounceAlignment - 1) / kBounceAlignment * kBounceAlignment;
+
+  CopyBuffers() : block_(std::malloc(kCheckOffset + kChunkBytes + kBounceAlignment - 1)) {}
+  ~CopyBuffers() { std::free(block_); }
+  CopyBuffers(const CopyBuffers&) = delete;
+  CopyBuffers& operator=(const CopyBuffers&) = delete;
+
+  bool valid() const { return block_ != nullptr; }
+  unsigned char* chunk() const {
+    const uintptr_t start = reinterpret_cast<uintptr_t>(block_);
+    return reinterpret_cast<unsigned char*>((start + kBounceAlignment - 1) / kBounceAlignment *
+                                            kBounceAlignment);
+  }
+  unsigned char* check() const { return chunk() + kCheckOffset; }
+
+ private:
+  void* block_;
+};
+
+uint32_t ChunkAt(uint32_t done, uint32_t length) {
+  return length - done < kChunkBytes ? length - done : kChunkBytes;
+}
+
+bool ReadImage(std::FILE* image, unsigned char* buffer, uint32_t size) {
+  return std::fread(buffer, 1, size, image) == size;
+}
+
+int32_t WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
+                    unsigned char* chunk, ChunkReport report, void* context) {
+  int32_t written = 0;
+  // Stepping by the chunk just moved: the offsets never wrap.
+  for (uint32_t done = 0, size = 0; done < length; done += size) {
+    size = ChunkAt(done, length);
+    if (!ReadImage(image, chunk, size)) return kCopyImageReadFailed;
+    if (drive.Write(chunk, start + done, size) != static_cast<int32_t>(size)) {
+      return kCopyWriteFailed;
+    }
+    ++written;
+    if (report != nullptr) report(written, context);
+  }
+  return kCopyDone;
+}
+
+int32_t VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
+                     const CopyBuffers& buffers) {
+  if (std::fseek(image, 0, SEEK_SET) != 0) return kCopyVerifyFailed;
+  for (uint32_t done = 0, size = 0; done < length; done += size) {
+    size = ChunkAt(done, length);
+    if (!ReadImage(image, buffers.chunk(), size)) return kCopyVerifyFailed;
+    if (drive.Read(buffers.check(), start + done, size) != static_cast<int32_t>(size) ||
+        std::memcmp(buffers.chunk(), buffers.check(), size) != 0) {
+      return kCopyVerifyFailed;
+    }
+  }
+  return kCopyDone;
+}
+
+}  // namespace
+
+int32_t CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t startOffset,
+                         bool verify, ChunkReport report, void* context) {
+  CopyBuffers buffers;
+  if (!buffers.valid()) return kCopyNoBuffer;
+  if (report != nullptr) report(0, context);
+  if (startOffset + static_cast<uint64_t>(length) > kReachableBytes) return kCopyWriteFailed;
+  if (std::fseek(image, 0, SEEK_SET) != 0) return kCopyImageReadFailed;
+  const int32_t written =
+      WriteChunks(drive, image, length, startOffset, buffers.chunk(), report, context);
+  if (written != kCopyDone) return written;
+  // Only what the device has committed is worth reading back.
+  if (drive.Flush() != 1) return kCopyFlushFailed;
+  if (!verify) return kCopyDone;
+  return VerifyChunks(drive, image, length, startOffset, buffers);
+}

@@ -1,0 +1,36 @@
+// The copy engine: an image written to a drive in chunks, the drive flushed,
+// and the written range read back and compared.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+class RawDrive;
+
+constexpr uint32_t kChunkSectors = 63;
+constexpr uint32_t kChunkBytes = kChunkSectors * 512;  // 32,256
+constexpr int32_t kProgressChunks = 114;
+// RawDrive positions with a signed 32-bit offset, as SetFilePointer does
+// without its high part: only the first 2 GB of a drive can be written.
+constexpr uint64_t kReachableBytes = 0x80000000ull;
+
+// Results of CopyImageToDrive.
+constexpr int32_t kCopyDone = 1;              // written (and read back equal, when verifying)
+constexpr int32_t kCopyNoBuffer = 0;          // no memory for the buffers; nothing written
+constexpr int32_t kCopyWriteFailed = -1;      // a chunk write failed or came up short
+constexpr int32_t kCopyImageReadFailed = -2;  // the image ended or failed before `length`
+constexpr int32_t kCopyVerifyFailed = -3;     // the read-back failed or differs from the image
+constexpr int32_t kCopyFlushFailed = -4;      // the drive did not commit what it was given
+
+// Told 0 once the copy has its buffers, before the first write; then, after
+// each chunk written, the number of chunks written so far.
+using ChunkReport = void (*)(int32_t chunksWritten, void* context);
+
+// Writes the first `length` bytes of `image` (read from its start) to the
+// drive at byte offset `startOffset`, in chunks of kChunkBytes, chunk k at
+// startOffset + k * kChunkBytes; with `verify`, then reads the written range
+// back and compares it with the image. `length` must be a whole number of
+// sectors. The drive is flushed after the last chunk, before the read-back.
+// Stops at the first failure. `report` may be null.
+int32_t CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t startOffset,
+                         bool verify, ChunkReport report, void* context);
