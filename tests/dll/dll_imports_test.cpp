@@ -15,32 +15,8 @@
 
 namespace {
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-struct AllowList {
-  std::set<std::string> entries;              // "dll!function", dll in lower case
-  std::map<std::string, std::string> oldest;  // entry -> oldest Windows given for it
-};
-
-// Lines: "<dll> <function> <oldest Windows ...>"; '#' starts a comment.
-AllowList ReadAllowList() {
-  AllowList list;
-  std::istringstream lines(ReadWholeFile(ZEPHLAR_IMPORT_ALLOW_LIST));
-  std::string line;
-  while (std::getline(lines, line)) {
-    line = line.substr(0, line.find('#'));
-    std::istringstream fields(line);
-    std::string dll, function, oldest;
-    if (!(fields >> dll >> function)) continue;
-    std::getline(fields >> std::ws, oldest);
-    const std::string key = Lower(dll) + "!" + function;
-    list.entries.insert(key);
-    list.oldest[key] = oldest;
-  }
-  return list;
+ImportAllowList ReadAllowList() {
+  return ParseImportAllowList(ReadWholeFile(ZEPHLAR_IMPORT_ALLOW_LIST));
 }
 
 PeImage ReadDll() { return ReadPeImage(ReadWholeFile(ZEPHLAR_DLL_PATH)); }
@@ -70,7 +46,7 @@ TEST(DllImage, ImportsOnlyFromWindowsSystemDlls) {
 }
 
 TEST(DllImage, ImportsOnlyFunctionsOnTheAllowList) {
-  const AllowList list = ReadAllowList();
+  const ImportAllowList list = ReadAllowList();
   ASSERT_FALSE(list.entries.empty()) << "allow-list not found: " << ZEPHLAR_IMPORT_ALLOW_LIST;
   const PeImage dll = ReadDll();
   ASSERT_TRUE(dll.valid) << dll.error;
@@ -84,7 +60,7 @@ TEST(DllImage, ImportsOnlyFunctionsOnTheAllowList) {
 TEST(DllImage, AllowListNamesAWindowsUpTo2000ForEveryEntry) {
   const std::set<std::string> oldEnough = {"Windows 95", "Windows NT 3.1", "Windows NT 3.5",
                                            "Windows NT 4.0", "Windows 2000"};
-  const AllowList list = ReadAllowList();
+  const ImportAllowList list = ReadAllowList();
   ASSERT_FALSE(list.entries.empty());
   for (const auto& [entry, oldest] : list.oldest) {
     EXPECT_TRUE(oldEnough.count(oldest)) << entry << ": \"" << oldest << "\"";

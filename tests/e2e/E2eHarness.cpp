@@ -171,11 +171,6 @@ std::vector<HWND> DirectChildren(HWND parent) {
 
 bool IsWizard(HWND window) { return GetDlgItem(window, ID_WIZARD_NEXT) != nullptr; }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The file dialog's name field: "edt1" in the old-style dialog, the name
 // combo box "cmb13" in the Explorer-style one, which Wine shows for this
 // dialog although it does not ask for that style.

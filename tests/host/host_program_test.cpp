@@ -299,24 +299,6 @@ TEST(HostProgramErrors, LibraryWithoutTheWizardEntryPointsIsNamedInAMessage) {
 
 // The program as a file.
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-// "dll!function" entries of the library's reviewed list.
-std::set<std::string> LibraryAllowList() {
-  std::set<std::string> entries;
-  std::istringstream lines(ReadWholeFile(ZEPHLAR_IMPORT_ALLOW_LIST));
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::istringstream fields(line.substr(0, line.find('#')));
-    std::string dll, function;
-    if (fields >> dll >> function) entries.insert(Lower(dll) + "!" + function);
-  }
-  return entries;
-}
-
 // What the program imports beyond the library's list: its own window, its
 // message loop and the loading of the library, and the C runtime's start-up
 // of a program. Each is documented for Windows 2000 (msvcrt.dll 6.1 for the
@@ -369,7 +351,8 @@ TEST(HostImage, IsAWindows2000GuiProgramWithReviewedImports) {
   EXPECT_LE(image.majorOsVersion * 100 + image.minorOsVersion, 500);
   EXPECT_EQ(image.delayImportSize, 0u);
 
-  const std::set<std::string> library = LibraryAllowList();
+  const std::set<std::string> library =
+      ParseImportAllowList(ReadWholeFile(ZEPHLAR_IMPORT_ALLOW_LIST)).entries;
   ASSERT_FALSE(library.empty());
   const std::set<std::string> systemDlls = {"kernel32.dll", "user32.dll", "gdi32.dll",
                                             "msvcrt.dll"};

@@ -1,6 +1,9 @@
 #include "tests/support/PeImage.h"
 
 #include <cstring>
+#include <sstream>
+
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -118,4 +121,20 @@ PeImage ReadPeImage(const std::string& bytes) {
   }
   image.valid = true;
   return image;
+}
+
+ImportAllowList ParseImportAllowList(const std::string& text) {
+  ImportAllowList list;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line.substr(0, line.find('#')));
+    std::string dll, function, oldest;
+    if (!(fields >> dll >> function)) continue;
+    std::getline(fields >> std::ws, oldest);
+    const std::string key = Lower(dll) + "!" + function;
+    list.entries.insert(key);
+    list.oldest[key] = oldest;
+  }
+  return list;
 }

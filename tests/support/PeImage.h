@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,3 +27,11 @@ struct PeImage {
 };
 
 PeImage ReadPeImage(const std::string& bytes);
+
+// The reviewed import list (tools/dll-imports.allow): lines of "<dll>
+// <function> <oldest Windows ...>", '#' starting a comment.
+struct ImportAllowList {
+  std::set<std::string> entries;              // "dll!function", the dll in lower case
+  std::map<std::string, std::string> oldest;  // entry -> the oldest Windows given for it
+};
+ImportAllowList ParseImportAllowList(const std::string& text);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 
@@ -34,6 +35,11 @@ std::string ReadWholeFile(const std::string& name) {
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
   std::fclose(file);
   return bytes;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
 }
 
 ScratchWorkingDirectory::ScratchWorkingDirectory() {

@@ -13,6 +13,9 @@ std::string WriteTestFile(const std::string& suffix, const std::string& bytes);
 // Reads a whole file; an empty string when it cannot be read.
 std::string ReadWholeFile(const std::string& name);
 
+// `text` in lower case (ASCII), as Windows compares file names.
+std::string Lower(std::string text);
+
 // For the life of the holder, the current directory is a fresh scratch
 // directory "<suite>.<test>.dir" of its own, for code that writes files of
 // fixed names (the dump file) there. Made while a test runs; on its end the
