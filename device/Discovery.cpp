@@ -6,16 +6,14 @@
 
 namespace {
 
-// 1 when the candidate's block 1 reads in full as the map's own entry, 0 when
-// it reads in full as anything else, -1 when it cannot be opened or read in
-// full. Leaves the drive closed.
-int ProbeCandidate(RawDrive& drive, char letter) {
-  if (drive.Open(letter) != 1) return -1;
+// What the candidate's block 1 holds; kUnreadable also when the drive cannot
+// be opened. Leaves the drive closed.
+MapStart ProbeCandidate(RawDrive& drive, char letter) {
+  if (drive.Open(letter) != 1) return MapStart::kUnreadable;
   PartitionMapEntry entry;
   const MapStart start = ReadMapStart(drive, entry).kind;
   drive.Close();
-  if (start == MapStart::kUnreadable) return -1;
-  return start == MapStart::kFound ? 1 : 0;
+  return start;
 }
 
 }  // namespace
@@ -29,9 +27,9 @@ char FindZazeDrive() {
   for (int n = 0; n < kDiscoveryCandidates; ++n) {
     ProgressBarSetPos(n);
     const char letter = static_cast<char>('A' + n);
-    const int found = ProbeCandidate(drive, letter);
-    if (found < 0) continue;  // absent or unreadable: not worth a line
-    if (found == 1) {
+    const MapStart found = ProbeCandidate(drive, letter);
+    if (found == MapStart::kUnreadable) continue;  // absent or unreadable: not worth a line
+    if (found == MapStart::kFound) {
       LogStatus("Found zAze Drive at %c!", letter);
       ProgressBarDestroy();
       return letter;

@@ -39,50 +39,51 @@ bool ReadImage(std::FILE* image, unsigned char* buffer, uint32_t size) {
   return std::fread(buffer, 1, size, image) == size;
 }
 
-int32_t WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
-                    unsigned char* chunk, ChunkReport report, void* context) {
+CopyResult WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
+                       unsigned char* chunk, ChunkReport report, void* context) {
   int32_t written = 0;
   // Stepping by the chunk just moved: the offsets never wrap.
   for (uint32_t done = 0, size = 0; done < length; done += size) {
     size = ChunkAt(done, length);
-    if (!ReadImage(image, chunk, size)) return kCopyImageReadFailed;
+    if (!ReadImage(image, chunk, size)) return CopyResult::kImageReadFailed;
     if (drive.Write(chunk, start + done, size) != static_cast<int32_t>(size)) {
-      return kCopyWriteFailed;
+      return CopyResult::kWriteFailed;
     }
     ++written;
     if (report != nullptr) report(written, context);
   }
-  return kCopyDone;
+  return CopyResult::kDone;
 }
 
-int32_t VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
-                     const CopyBuffers& buffers) {
-  if (std::fseek(image, 0, SEEK_SET) != 0) return kCopyVerifyFailed;
+CopyResult VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
+                        const CopyBuffers& buffers) {
+  if (std::fseek(image, 0, SEEK_SET) != 0) return CopyResult::kVerifyFailed;
   for (uint32_t done = 0, size = 0; done < length; done += size) {
     size = ChunkAt(done, length);
-    if (!ReadImage(image, buffers.chunk(), size)) return kCopyVerifyFailed;
+    if (!ReadImage(image, buffers.chunk(), size)) return CopyResult::kVerifyFailed;
     if (drive.Read(buffers.check(), start + done, size) != static_cast<int32_t>(size) ||
         std::memcmp(buffers.chunk(), buffers.check(), size) != 0) {
-      return kCopyVerifyFailed;
+      return CopyResult::kVerifyFailed;
     }
   }
-  return kCopyDone;
+  return CopyResult::kDone;
 }
 
 }  // namespace
 
-int32_t CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t startOffset,
-                         bool verify, ChunkReport report, void* context) {
+CopyResult CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
+                            uint32_t startOffset, bool verify, ChunkReport report, void* context) {
   CopyBuffers buffers;
-  if (!buffers.valid()) return kCopyNoBuffer;
+  if (!buffers.valid()) return CopyResult::kNoBuffer;
   if (report != nullptr) report(0, context);
-  if (startOffset + static_cast<uint64_t>(length) > kReachableBytes) return kCopyWriteFailed;
-  if (std::fseek(image, 0, SEEK_SET) != 0) return kCopyImageReadFailed;
-  const int32_t written =
+  if (startOffset + static_cast<uint64_t>(length) > kReachableBytes)
+    return CopyResult::kWriteFailed;
+  if (std::fseek(image, 0, SEEK_SET) != 0) return CopyResult::kImageReadFailed;
+  const CopyResult written =
       WriteChunks(drive, image, length, startOffset, buffers.chunk(), report, context);
-  if (written != kCopyDone) return written;
+  if (written != CopyResult::kDone) return written;
   // Only what the device has committed is worth reading back.
-  if (drive.Flush() != 1) return kCopyFlushFailed;
-  if (!verify) return kCopyDone;
+  if (drive.Flush() != 1) return CopyResult::kFlushFailed;
+  if (!verify) return CopyResult::kDone;
   return VerifyChunks(drive, image, length, startOffset, buffers);
 }

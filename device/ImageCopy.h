@@ -14,13 +14,14 @@ constexpr int32_t kProgressChunks = 114;
 // without its high part: only the first 2 GB of a drive can be written.
 constexpr uint64_t kReachableBytes = 0x80000000ull;
 
-// Results of CopyImageToDrive.
-constexpr int32_t kCopyDone = 1;              // written (and read back equal, when verifying)
-constexpr int32_t kCopyNoBuffer = 0;          // no memory for the buffers; nothing written
-constexpr int32_t kCopyWriteFailed = -1;      // a chunk write failed or came up short
-constexpr int32_t kCopyImageReadFailed = -2;  // the image ended or failed before `length`
-constexpr int32_t kCopyVerifyFailed = -3;     // the read-back failed or differs from the image
-constexpr int32_t kCopyFlushFailed = -4;      // the drive did not commit what it was given
+enum class CopyResult {
+  kDone,             // written (and read back equal, when verifying)
+  kNoBuffer,         // no memory for the buffers; nothing written
+  kWriteFailed,      // a chunk write failed or came up short
+  kImageReadFailed,  // the image ended or failed before `length`
+  kVerifyFailed,     // the read-back failed or differs from the image
+  kFlushFailed,      // the drive did not commit what it was given
+};
 
 // Told 0 once the copy has its buffers, before the first write; then, after
 // each chunk written, the number of chunks written so far.
@@ -32,5 +33,5 @@ using ChunkReport = void (*)(int32_t chunksWritten, void* context);
 // back and compares it with the image. `length` must be a whole number of
 // sectors. The drive is flushed after the last chunk, before the read-back.
 // Stops at the first failure. `report` may be null.
-int32_t CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t startOffset,
-                         bool verify, ChunkReport report, void* context);
+CopyResult CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
+                            uint32_t startOffset, bool verify, ChunkReport report, void* context);

@@ -71,38 +71,41 @@ void ReportToProgressBar(int32_t chunksWritten, void*) {
   }
 }
 
-constexpr int32_t kImageNotOpened = -10;
-constexpr int32_t kImageRefused = -11;
+enum class FileCopy {
+  kWritten,    // written and read back equal
+  kNotOpened,  // the image could not be opened; nothing written
+  kRefused,    // refused before the first write, and told to the user here
+  kFailed,     // the copy failed part way
+};
 
-// The image into the partition of entry `index`: kImageNotOpened, kImageRefused
-// (told to the user here), or a CopyImageToDrive result.
-int32_t CopyFirmwareFile(RawDrive& drive, const MapView& map, uint32_t index) {
+// The image into the partition of entry `index`.
+FileCopy CopyFirmwareFile(RawDrive& drive, const MapView& map, uint32_t index) {
   char path[sizeof FirmwarePath];
   std::memcpy(path, FirmwarePath, sizeof path);
   path[sizeof path - 1] = '\0';  // the field may be full
   ScopedFile image(std::fopen(path, "rb"));
-  if (image.get() == nullptr) return kImageNotOpened;
+  if (image.get() == nullptr) return FileCopy::kNotOpened;
   const long length = MeasureImage(image.get());
   if (const Refusal* refusal = RefusalFor(map, index, length)) {
     Refuse(*refusal);
-    return kImageRefused;
+    return FileCopy::kRefused;
   }
   const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
-  const int32_t copied = CopyImageToDrive(drive, image.get(), static_cast<uint32_t>(length), start,
-                                          true, ReportToProgressBar, nullptr);
-  if (copied == kCopyNoBuffer) {
+  const CopyResult copied = CopyImageToDrive(drive, image.get(), static_cast<uint32_t>(length),
+                                             start, true, ReportToProgressBar, nullptr);
+  if (copied == CopyResult::kNoBuffer) {
     Refuse(kNoChunkBuffer);
-    return kImageRefused;
+    return FileCopy::kRefused;
   }
-  if (copied == kCopyVerifyFailed) {
+  if (copied == CopyResult::kVerifyFailed) {
     LogStatus("Firmware verification failed!");
-  } else if (copied == kCopyFlushFailed) {
+  } else if (copied == CopyResult::kFlushFailed) {
     LogStatus("The drive did not confirm that the firmware was written!");
-  } else if (copied != kCopyDone) {
+  } else if (copied != CopyResult::kDone) {
     LogStatus("Error quiting");
   }
   ProgressBarDestroy();
-  return copied;
+  return copied == CopyResult::kDone ? FileCopy::kWritten : FileCopy::kFailed;
 }
 
 void LogPartitionSize(uint32_t blocks) {
@@ -122,16 +125,16 @@ bool UpdateFirmware(RawDrive& drive, const MapView& map, uint32_t index, DumpFil
   LogStatus("Found firmware on zAze!");
   LogPartitionSize(map.entries[index].pmPartBlkCnt);
   LogStatus("Updating firmware with file \"%.259s\"...", FirmwarePath);
-  const int32_t copied = CopyFirmwareFile(drive, map, index);
-  if (copied == kImageNotOpened) {
+  const FileCopy copied = CopyFirmwareFile(drive, map, index);
+  if (copied == FileCopy::kNotOpened) {
     ShowUpdateError(kBoxImageNotOpened);
     LogStatus("Unable to open firmware file!");
     return false;
   }
-  if (copied == kCopyDone) {
+  if (copied == FileCopy::kWritten) {
     LogStatus("Firmware verified.");
     LogStatus("Updated firmware!");
-  } else if (copied != kImageRefused) {
+  } else if (copied == FileCopy::kFailed) {
     ShowUpdateError(kBoxCopyFailed);
     LogStatus("Unable to update firmware!");
   }

@@ -195,14 +195,14 @@ int32_t RunLeavingActions(HWND wizard) {
   return 0;
 }
 
-int32_t RunUpdateStart(HWND wizard) {
+UpdateStart RunUpdateStart(HWND wizard) {
   // However many StartUpdate actions the step has, one update starts.
-  if (!HasUpdateStart(ShownStep())) return kUpdateNotStarted;
+  if (!HasUpdateStart(ShownStep())) return UpdateStart::kNotStarted;
   ProgressDlgWnd =
       CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard, ProgressDlgProc, 0);
   if (ProgressDlgWnd == nullptr) {
     ShowUpdateError(kNoProgressWindow);
-    return kUpdateFailed;
+    return UpdateStart::kFailed;
   }
   ShowWindow(ProgressDlgWnd, SW_SHOW);
   // Set before the worker exists: its ID_WIZARD_LAST clears it, and that
@@ -215,7 +215,7 @@ int32_t RunUpdateStart(HWND wizard) {
     DestroyWindow(ProgressDlgWnd);
     ProgressDlgWnd = nullptr;
     ShowUpdateError(kNoWorker);
-    return kUpdateFailed;
+    return UpdateStart::kFailed;
   }
-  return kUpdateStarted;
+  return UpdateStart::kStarted;
 }

@@ -18,12 +18,13 @@ void ScanPageControls(HWND wizard, HWND control);
 // FetchSources action. Returns 1 when it closed the wizard.
 int32_t RunLeavingActions(HWND wizard);
 
-// Results of RunUpdateStart.
-constexpr int32_t kUpdateNotStarted = 0;  // the step has no StartUpdate action
-constexpr int32_t kUpdateStarted = 1;     // the previous page stays on screen
-constexpr int32_t kUpdateFailed = -1;     // told to the user; nothing runs
+enum class UpdateStart {
+  kNotStarted,  // the step has no StartUpdate action
+  kStarted,     // the previous page stays on screen
+  kFailed,      // told to the user; nothing runs
+};
 
 // On Next, after the step moved: opens the progress dialog and starts the
 // update worker when the step carries a StartUpdate action. While the update
 // runs, UpdateRunning is set; the worker's ID_WIZARD_LAST clears it.
-int32_t RunUpdateStart(HWND wizard);
+UpdateStart RunUpdateStart(HWND wizard);

@@ -159,11 +159,11 @@ void OnNext(HWND window) {
   if (RunLeavingActions(window)) return;
   const int32_t leaving = CurrentStep;
   if (CurrentStep + 1 < NavigableStepCount()) ++CurrentStep;
-  const int32_t update = RunUpdateStart(window);
+  const UpdateStart update = RunUpdateStart(window);
   // An update keeps the old page on screen until the worker's ID_WIZARD_LAST.
-  if (update == kUpdateStarted) return;
+  if (update == UpdateStart::kStarted) return;
   // One that could not start leaves the user on the page they were on.
-  if (update == kUpdateFailed) CurrentStep = leaving;
+  if (update == UpdateStart::kFailed) CurrentStep = leaving;
   ShowCurrentStep(window);
 }
 

@@ -110,12 +110,12 @@ bool CopyOurs(bool verify, Timing& timing) {
   if (image == nullptr) return false;
   Clock::time_point lastChunk;
   const Clock::time_point start = Clock::now();
-  const int32_t copied =
+  const CopyResult copied =
       CopyImageToDrive(drive, image, kLength, kStart, verify, NoteLastChunk, &lastChunk);
   const Clock::time_point end = Clock::now();
   std::fclose(image);
   timing = {Seconds(start, end), Seconds(start, lastChunk)};
-  return copied == kCopyDone;
+  return copied == CopyResult::kDone;
 }
 
 bool CopyWithDd(double& seconds, const char* extra) {
@@ -197,4 +197,3 @@ int main(int argc, char** argv) {
   std::printf("  peak memory of this process: %ld kB\n", self.ru_maxrss);
   return 0;
 }
-

@@ -553,10 +553,10 @@ TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
     RawDrive drive;
     ASSERT_EQ(drive.Open('A'), 1);
     Tamper tamper = {&drive, 32256 + 64000, 2, {}};
-    const int32_t copied =
+    const CopyResult copied =
         CopyImageToDrive(drive, file, 64512, 32256, verify, TamperAfterChunk, &tamper);
     std::fclose(file);
-    EXPECT_EQ(copied, verify ? kCopyVerifyFailed : kCopyDone);
+    EXPECT_EQ(copied, verify ? CopyResult::kVerifyFailed : CopyResult::kDone);
     EXPECT_EQ(tamper.reports, std::vector<int32_t>({0, 1, 2}));
   }
 }
@@ -571,7 +571,7 @@ TEST_F(UpdateWorker, CopyFailsWhenTheImageEndsBeforeItsLength) {
   ASSERT_EQ(drive.Open('A'), 1);
   Tamper tamper = {&drive, 0, -1, {}};
   EXPECT_EQ(CopyImageToDrive(drive, file, 64512, 32256, true, TamperAfterChunk, &tamper),
-            kCopyImageReadFailed);
+            CopyResult::kImageReadFailed);
   std::fclose(file);
   drive.Close();
   EXPECT_EQ(tamper.reports, std::vector<int32_t>({0, 1}));
