@@ -84,8 +84,6 @@ LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-bool IsWizard(HWND window);
-
 // Takes one from `count` if it is above zero.
 bool TakeOne(std::atomic<int>& count) {
   int left = count.load();
@@ -141,47 +139,6 @@ DWORD WINAPI HostThread(void* parameter) {
   return 0;
 }
 
-bool IsOurs(HWND window) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  return process == GetCurrentProcessId();
-}
-
-struct TopLevelSearch {
-  const std::function<bool(HWND)>* match;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM lParam) {
-  auto* search = reinterpret_cast<TopLevelSearch*>(lParam);
-  if (IsOurs(window) && IsWindowVisible(window) && (*search->match)(window)) {
-    search->found.push_back(window);
-  }
-  return TRUE;
-}
-
-std::vector<HWND> DirectChildren(HWND parent) {
-  std::vector<HWND> children;
-  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT)) {
-    children.push_back(child);
-  }
-  return children;
-}
-
-bool IsWizard(HWND window) { return GetDlgItem(window, ID_WIZARD_NEXT) != nullptr; }
-
-// The file dialog's name field: "edt1" in the old-style dialog, the name
-// combo box "cmb13" in the Explorer-style one, which Wine shows for this
-// dialog although it does not ask for that style.
-HWND FileNameField(HWND dialog) {
-  for (int id : {0x480, 0x47c}) {
-    HWND field = GetDlgItem(dialog, id);
-    if (field != nullptr && IsWindowVisible(field)) return field;
-  }
-  return nullptr;
-}
-
 std::string ScratchOf() {
   char directory[MAX_PATH] = "";
   GetCurrentDirectoryA(sizeof directory, directory);
@@ -225,76 +182,8 @@ DWORD WINAPI DoNothing(void*) { return 0; }
 
 // ---- Windows ----
 
-std::string WindowText(HWND window) {
-  wchar_t wide[1024] = L"";
-  const int length = InternalGetWindowText(window, wide, 1024);
-  char text[2048] = "";
-  WideCharToMultiByte(CP_ACP, 0, wide, length, text, sizeof text - 1, nullptr, nullptr);
-  return text;
-}
-
-std::string ClassOf(HWND window) {
-  char name[64] = "";
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-std::vector<HWND> TopLevels(const std::function<bool(HWND)>& match) {
-  TopLevelSearch search{&match, {}};
-  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND WaitForTopLevel(const std::function<bool(HWND)>& match, DWORD ms) {
-  HWND found = nullptr;
-  WaitUntil(
-      [&] {
-        const std::vector<HWND> windows = TopLevels(match);
-        if (!windows.empty()) found = windows.front();
-        return found != nullptr;
-      },
-      ms);
-  return found;
-}
-
-bool WaitUntil(const std::function<bool()>& condition, DWORD ms) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    if (condition()) return true;
-    if (GetTickCount() - start > ms) return false;
-    Sleep(20);
-  }
-}
-
-bool WaitGone(HWND window, DWORD ms) {
-  return WaitUntil([window] { return !IsWindow(window) || !IsWindowVisible(window); }, ms);
-}
-
-bool IsBox(HWND window, const std::string& caption) {
-  return ClassOf(window) == "#32770" && WindowText(window) == caption && !IsWizard(window);
-}
-
 HWND WaitForBox(const std::string& caption, DWORD ms) {
   return WaitForTopLevel([&caption](HWND window) { return IsBox(window, caption); }, ms);
-}
-
-std::string BoxText(HWND box) {
-  // The text is the static child with an id of -1 on Windows; take the
-  // longest static text so that an icon's static does not count.
-  std::string best;
-  for (HWND child : DirectChildren(box)) {
-    if (_stricmp(ClassOf(child).c_str(), "Static") != 0) continue;
-    char text[1024] = "";
-    GetWindowTextA(child, text, sizeof text);
-    if (std::strlen(text) > best.size()) best = text;
-  }
-  return best;
-}
-
-void PressButton(HWND dialog, int id) {
-  HWND button = GetDlgItem(dialog, id);
-  ASSERT_NE(button, nullptr) << "no button " << id << " on \"" << WindowText(dialog) << "\"";
-  PostMessageA(button, BM_CLICK, 0, 0);
 }
 
 std::string AnswerBox(const std::string& caption, int id) {
@@ -304,26 +193,12 @@ std::string AnswerBox(const std::string& caption, int id) {
     return std::string();
   }
   const std::string text = BoxText(box);
-  PressButton(box, id);
+  EXPECT_TRUE(PressButton(box, id)) << "no button " << id << " on \"" << caption << "\"";
   EXPECT_TRUE(WaitGone(box)) << "box \"" << caption << "\" stayed";
   return text;
 }
 
-bool IsPrompt(HWND window) {
-  HWND first = GetDlgItem(window, IDOK);
-  return ClassOf(window) == "#32770" && WindowText(window).empty() && first != nullptr &&
-         IsWindowVisible(first);
-}
-
-bool IsProgressWindow(HWND window) {
-  HWND first = GetDlgItem(window, IDOK);
-  return ClassOf(window) == "#32770" && WindowText(window).empty() && first != nullptr &&
-         !IsWindowVisible(first) && GetDlgItem(window, ID_WIZARD_NEXT) == nullptr;
-}
-
 HWND WaitForPrompt(DWORD ms) { return WaitForTopLevel(IsPrompt, ms); }
-
-std::string ButtonText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
 
 int PaintedTextLines(HWND panel) {
   const Capture shot = CaptureClient(panel);
@@ -354,7 +229,7 @@ HWND TypeIntoFileDialog(const std::string& text) {
     return nullptr;
   }
   SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  PressButton(dialog, IDOK);
+  EXPECT_TRUE(PressButton(dialog, IDOK));
   return dialog;
 }
 
@@ -380,15 +255,7 @@ void OpenFolderInFileDialog(const std::string& folder) {
 
 std::string FileDialogName(HWND dialog) {
   HWND field = FileNameField(dialog);
-  char name[MAX_PATH] = "";
-  // A combo box keeps its text in its edit: asked, not read.
-  if (field != nullptr) GetWindowTextA(field, name, sizeof name);
-  return name;
-}
-
-void PostClick(HWND wizard, POINT at) {
-  PostMessageA(wizard, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
-  PostMessageA(wizard, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+  return field != nullptr ? AskedText(field) : std::string();
 }
 
 bool ClickWithin(HWND wizard, POINT at, DWORD ms) {
@@ -399,42 +266,8 @@ bool ClickWithin(HWND wizard, POINT at, DWORD ms) {
                              &result) != 0;
 }
 
-int PageOnScreen(HWND wizard) {
-  for (HWND child : DirectChildren(wizard)) {
-    int page = 0;
-    if (IsWindowVisible(child) && std::sscanf(WindowText(child).c_str(), "page %d", &page) == 1) {
-      return page;
-    }
-  }
-  return 0;
-}
-
 bool WaitForPage(HWND wizard, int page, DWORD ms) {
   return WaitUntil([&] { return PageOnScreen(wizard) == page; }, ms);
-}
-
-std::vector<HWND> PageWindows(HWND wizard) {
-  std::vector<HWND> page;
-  for (HWND child : DirectChildren(wizard)) {
-    if (IsWindowVisible(child)) page.push_back(child);
-  }
-  return page;
-}
-
-HWND PageButton(HWND wizard, const std::string& caption) {
-  for (HWND child : DirectChildren(wizard)) {
-    if (IsWindowVisible(child) && _stricmp(ClassOf(child).c_str(), "Button") == 0 &&
-        Lower(WindowText(child)) == Lower(caption)) {
-      return child;
-    }
-  }
-  return nullptr;
-}
-
-void PressPageButton(HWND wizard, const std::string& caption) {
-  HWND button = PageButton(wizard, caption);
-  ASSERT_NE(button, nullptr) << "no \"" << caption << "\" button on page " << PageOnScreen(wizard);
-  PostMessageA(button, BM_CLICK, 0, 0);
 }
 
 void SaveShot(HWND window, const std::string& name, bool paintFirst) {
@@ -691,13 +524,8 @@ void E2eTest::EndWizard() {
     for (HWND window : TopLevels([](HWND w) { return ClassOf(w) == "#32770"; })) {
       if (IsWizard(window)) {
         PostMessageA(window, WM_CLOSE, 0, 0);
-      } else if (GetDlgItem(window, IDNO) != nullptr) {
-        PostMessageA(GetDlgItem(window, IDNO), BM_CLICK, 0, 0);
-      } else if (GetDlgItem(window, IDCANCEL) != nullptr &&
-                 IsWindowVisible(GetDlgItem(window, IDCANCEL))) {
-        PostMessageA(GetDlgItem(window, IDCANCEL), BM_CLICK, 0, 0);
-      } else if (GetDlgItem(window, IDOK) != nullptr && IsWindowVisible(GetDlgItem(window, IDOK))) {
-        PostMessageA(GetDlgItem(window, IDOK), BM_CLICK, 0, 0);
+      } else if (!PressButton(window, IDNO) && !PressButton(window, IDCANCEL)) {
+        PressButton(window, IDOK);
       }
     }
   }
@@ -735,15 +563,10 @@ bool E2eTest::WizardEnded(DWORD ms) {
 }
 
 HWND E2eTest::WaitForShownWizard(DWORD ms) {
-  HWND wizard = nullptr;
-  WaitUntil(
-      [&] {
-        for (HWND window : FindWizards()) {
-          if (IsWindowVisible(window)) wizard = window;
-        }
-        return wizard != nullptr;
-      },
-      ms);
+  // A modeless wizard is shown before the call that opens it returns; the
+  // host sees it open once that call is done.
+  HWND wizard = WaitForTopLevel(IsWizard, ms);
+  if (wizard != nullptr) WaitForItsThread(wizard, ms);
   return wizard;
 }
 
@@ -762,15 +585,36 @@ HWND E2eTest::OpenPastPromptOnAnyPage(Entry entry) {
     ADD_FAILURE() << "no device prompt";
     return nullptr;
   }
-  PressButton(prompt, IDOK);
+  EXPECT_TRUE(PressButton(prompt, IDOK));
   HWND wizard = WaitForShownWizard();
   EXPECT_NE(wizard, nullptr) << "the wizard was not shown after the search";
   return wizard;
 }
 
+HWND E2eTest::OpenOnFirmwarePage(const std::string& script, Entry entry) {
+  WriteScript(script);
+  HWND wizard = OpenPastPrompt(entry);
+  if (wizard == nullptr) return nullptr;
+  if (!ClickWithin(wizard, kNextPoint) || !WaitForPage(wizard, 2)) {
+    ADD_FAILURE() << "Next did not lead to the firmware page";
+    return nullptr;
+  }
+  return wizard;
+}
+
+HWND E2eTest::OpenWithFirmwareChosen(const std::string& script, const std::string& image,
+                                     Entry entry) {
+  WriteBytes("firmware.img", image);
+  HWND wizard = OpenOnFirmwarePage(script, entry);
+  if (wizard == nullptr) return nullptr;
+  EXPECT_EQ("The file has been verified as the correct firmware file.",
+            ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified"));
+  return wizard;
+}
+
 std::string E2eTest::ChooseFirmware(HWND wizard, const std::string& path,
                                     const std::string& caption) {
-  PressPageButton(wizard, "Browse for file");
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file")) << "on page " << PageOnScreen(wizard);
   ChooseInFileDialog(path);
   return AnswerBox(caption);
 }

@@ -15,43 +15,16 @@
 #include "tests/gui/GuiHarness.h"
 #include "tests/support/DiskImage.h"
 
-constexpr DWORD kWaitMs = 15000;  // for anything the user waits for
-constexpr DWORD kQuietMs = 700;   // for something that must not happen
+constexpr DWORD kQuietMs = 700;  // for something that must not happen
 constexpr uint32_t kSector = 512;
 
-// ---- Windows as the user sees them -------------------------------------
-
-// A window's text without sending it a message, so that it can be read while
-// the window's thread is busy.
-std::string WindowText(HWND window);
-std::string ClassOf(HWND window);
-
-// The first visible top-level window of this process that `match` accepts,
-// waited for up to `ms`; null when none came.
-HWND WaitForTopLevel(const std::function<bool(HWND)>& match, DWORD ms = kWaitMs);
-// All visible top-level windows of this process that `match` accepts.
-std::vector<HWND> TopLevels(const std::function<bool(HWND)>& match);
-bool WaitGone(HWND window, DWORD ms = kWaitMs);
-// Polls `condition` for up to `ms`.
-bool WaitUntil(const std::function<bool()>& condition, DWORD ms = kWaitMs);
+// ---- Windows as the user sees them (beyond tests/support/WindowDriver) ----
 
 // A message box (or the file dialog) by its caption; never the wizard.
 HWND WaitForBox(const std::string& caption, DWORD ms = kWaitMs);
-bool IsBox(HWND window, const std::string& caption);
-// The text a message box shows: its static text child, read as a user would.
-std::string BoxText(HWND box);
-// Presses a dialog's button as a click would (posted, so that the test never
-// waits on what the click sets off).
-void PressButton(HWND dialog, int id);
 // Waits for a box, reads its text, presses `id` and waits for it to go.
 std::string AnswerBox(const std::string& caption, int id = IDOK);
-
-// The device-search prompt and the progress window: the two panels from
-// template 116, told apart by their buttons (shown on the prompt only).
-bool IsPrompt(HWND window);
-bool IsProgressWindow(HWND window);
 HWND WaitForPrompt(DWORD ms = kWaitMs);
-std::string ButtonText(HWND dialog, int id);
 // The painted lines of text on a panel, counted from a capture of it.
 int PaintedTextLines(HWND panel);
 
@@ -62,19 +35,9 @@ void OpenFolderInFileDialog(const std::string& folder);
 // The name the file dialog shows when it opens.
 std::string FileDialogName(HWND dialog);
 
-// Clicks on the wizard's drawn buttons. PostClick returns at once; ClickWithin
-// returns whether the wizard handled the click within `ms`.
-void PostClick(HWND wizard, POINT at);
+// Whether the wizard handled a click on its client point `at` within `ms`.
 bool ClickWithin(HWND wizard, POINT at, DWORD ms = 3000);
-// The number in the "page N" label of the page on screen; 0 for none.
-int PageOnScreen(HWND wizard);
 bool WaitForPage(HWND wizard, int page, DWORD ms = kWaitMs);
-// The windows of the page on screen; made anew whenever a page is shown.
-std::vector<HWND> PageWindows(HWND wizard);
-// The wizard's page button whose caption is `caption` (any case).
-HWND PageButton(HWND wizard, const std::string& caption);
-// Presses a page button as a click would (posted).
-void PressPageButton(HWND wizard, const std::string& caption);
 
 // Saves the window as screenshots/<name>.bmp in the build folder, after
 // its thread has painted what is pending (unless that thread is held).
@@ -167,6 +130,13 @@ class E2eTest : public WizardFixture {
   // wizard to be shown on page 1 (or on whatever page it shows).
   HWND OpenPastPrompt(Entry entry = kModal);
   HWND OpenPastPromptOnAnyPage(Entry entry = kModal);
+  // Writes `script`, opens the wizard past the prompt and goes on to page 2,
+  // the firmware page; null (after a test failure) when it did not get there.
+  HWND OpenOnFirmwarePage(const std::string& script, Entry entry = kModal);
+  // The same, with `image` written to firmware.img and chosen there, and the
+  // choice verified.
+  HWND OpenWithFirmwareChosen(const std::string& script, const std::string& image,
+                              Entry entry = kModal);
   // Presses Browse, picks `path` and returns the verdict box's text, after
   // checking its caption ("File verified" or "Error").
   std::string ChooseFirmware(HWND wizard, const std::string& path, const std::string& caption);

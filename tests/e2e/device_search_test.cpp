@@ -16,7 +16,7 @@ HWND PromptAfterAFailedSearch(int* firstLines) {
   if (first == nullptr) return nullptr;
   EXPECT_EQ("Continue", ButtonText(first, IDOK));
   WaitUntil([&] { return (*firstLines = PaintedTextLines(first)) >= 2; }, 3000);
-  PressButton(first, IDOK);
+  EXPECT_TRUE(PressButton(first, IDOK));
   EXPECT_TRUE(WaitGone(first));
   return WaitForPrompt();
 }
@@ -56,14 +56,14 @@ TEST_F(E2eDeviceSearch, WithoutAZazeThePromptComesBackUntilCancelled) {
   SaveShot(again, "device_prompt_retry");
 
   // A third showing keeps the failure form.
-  PressButton(again, IDOK);
+  EXPECT_TRUE(PressButton(again, IDOK));
   EXPECT_TRUE(WaitGone(again));
   HWND third = WaitForPrompt();
   ASSERT_NE(third, nullptr);
   EXPECT_TRUE(WaitUntil([third] { return ButtonText(third, IDOK) == "Retry"; }, 3000));
   EXPECT_TRUE(FindWizards().empty() || !IsWindowVisible(FindWizards().front()));
 
-  PressButton(third, IDCANCEL);
+  EXPECT_TRUE(PressButton(third, IDCANCEL));
   ASSERT_TRUE(WizardEnded());
   EXPECT_EQ(0, running_());
   EXPECT_TRUE(FindWizards().empty());
@@ -81,7 +81,7 @@ TEST_F(E2eDeviceSearch, RetryFindsTheZazeOnceItIsAttached) {
   HWND again = PromptAfterAFailedSearch(&firstLines);
   ASSERT_NE(again, nullptr);
   AttachDrive(3, ZazeBeforeRepair());
-  PressButton(again, IDOK);
+  EXPECT_TRUE(PressButton(again, IDOK));
 
   HWND wizard = WaitForShownWizard();
   ASSERT_NE(wizard, nullptr);

@@ -57,10 +57,10 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
   EXPECT_TRUE(DriveBytes(1) == zaze) << "the zAze was written";
 
   // Cancelling the dialog changes nothing.
-  PressPageButton(wizard, "Browse for file");
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
   HWND dialog = WaitForBox("Open");
   ASSERT_NE(dialog, nullptr);
-  PressButton(dialog, IDCANCEL);
+  EXPECT_TRUE(PressButton(dialog, IDCANCEL));
   ASSERT_TRUE(WaitGone(dialog));
   EXPECT_EQ(nullptr, WaitForBox("Error", kQuietMs));
   EXPECT_EQ(1, NextCell(dll_, wizard));
@@ -76,31 +76,28 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
 // The file dialog leaves the current folder where it was: the update finds
 // the image by its full path, and the dump lands beside the script.
 TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKeptAndTheCurrentFolderStays) {
-  WriteScript(RoadScript({}));
   CreateDirectoryA("images", nullptr);
   const std::string image = FirmwareImage(79 * kSector, 3);
   WriteBytes("images\\zaze firmware.img", image);
   const std::string path = FullPathOf("images\\zaze firmware.img");
   const std::string here = FullPathOf(".");
 
-  HWND wizard = OpenPastPrompt();
+  HWND wizard = OpenOnFirmwarePage(RoadScript({}));
   ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
-  ASSERT_TRUE(WaitForPage(wizard, 2));
   // The user goes into the folder in the dialog and picks the file there.
-  PressPageButton(wizard, "Browse for file");
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
   OpenFolderInFileDialog("images");
   ChooseInFileDialog(path);
   EXPECT_EQ(kVerified, AnswerBox("File verified"));
   EXPECT_EQ(here, FullPathOf(".")) << "the file dialog moved the current folder";
 
   // The dialog opens on the last file chosen.
-  PressPageButton(wizard, "Browse for file");
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
   HWND dialog = WaitForBox("Open");
   ASSERT_NE(dialog, nullptr);
   const std::string shown = FileDialogName(dialog);
   EXPECT_TRUE(shown == path || shown == "zaze firmware.img") << shown;
-  PressButton(dialog, IDCANCEL);
+  EXPECT_TRUE(PressButton(dialog, IDCANCEL));
   ASSERT_TRUE(WaitGone(dialog));
 
   PostClick(wizard, kNextPoint);

@@ -24,7 +24,7 @@ TEST_F(E2eWin98, WithoutRunOldWindowsTheWizardIsNeverShown) {
       BoxText(box));
   EXPECT_EQ(nullptr, WaitForShownWizard(0));
   EXPECT_TRUE(TopLevels(IsPrompt).empty());
-  PressButton(box, IDOK);
+  EXPECT_TRUE(PressButton(box, IDOK));
   ASSERT_TRUE(WizardEnded());
   EXPECT_TRUE(FindWizards().empty());
   EXPECT_EQ(0, running_());
@@ -86,7 +86,7 @@ TEST_F(E2eOldWindows, ALaterStepsFlagLeavesTheSearchOn) {
   OpenWizard();
   HWND prompt = WaitForPrompt();
   ASSERT_NE(prompt, nullptr);
-  PressButton(prompt, IDCANCEL);
+  EXPECT_TRUE(PressButton(prompt, IDCANCEL));
   EXPECT_TRUE(WizardEnded());
 }
 

@@ -19,15 +19,10 @@ int Count(const std::vector<std::string>& lines, const std::string& line) {
 }
 
 TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
-  WriteScript(RoadScript({}));
   // A part of a sector: the worker stops in its refusal box until answered.
-  WriteBytes("firmware.img", FirmwareImage(1000, 4));
   WriteBytes("other.img", FirmwareImage(4 * kSector, 5));
-  HWND wizard = OpenPastPrompt();
+  HWND wizard = OpenWithFirmwareChosen(RoadScript({}), FirmwareImage(1000, 4));
   ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
-  ASSERT_TRUE(WaitForPage(wizard, 2));
-  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
   PostClick(wizard, kNextPoint);
   HWND box = WaitForBox("Firmware Upgrade Error");
   ASSERT_NE(box, nullptr);
@@ -48,7 +43,7 @@ TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
   DWORD_PTR result = 0;
   EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &result));
   ASSERT_TRUE(IsWindow(wizard));
-  PressPageButton(wizard, "Browse for file");
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
   EXPECT_EQ(nullptr, WaitForBox("Open", kQuietMs)) << "a file dialog under the worker";
   EXPECT_EQ(page, PageWindows(wizard));
   EXPECT_EQ(1u, TopLevels(IsProgressWindow).size());
@@ -61,7 +56,7 @@ TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
   PostMessageA(progress, WM_CLOSE, 0, 0);
   EXPECT_FALSE(WaitGone(progress, kQuietMs));
 
-  PressButton(box, IDOK);
+  EXPECT_TRUE(PressButton(box, IDOK));
   ASSERT_TRUE(WaitForPage(wizard, 4));
   EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
   EXPECT_EQ(1, Count(LoggedLines(), "Found firmware on zAze!"));
@@ -74,10 +69,10 @@ TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
   ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
   ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
   EXPECT_TRUE(WaitForPage(wizard, 2));
-  PressPageButton(wizard, "Browse for file");
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
   HWND dialog = WaitForBox("Open");
   ASSERT_NE(dialog, nullptr) << "Browse works again";
-  PressButton(dialog, IDCANCEL);
+  EXPECT_TRUE(PressButton(dialog, IDCANCEL));
   EXPECT_TRUE(WaitGone(dialog));
   EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &result));
   EXPECT_TRUE(WizardEnded());
@@ -98,14 +93,9 @@ void ExpectNotStarted(HWND wizard, const std::string& before) {
 }
 
 TEST_F(E2eUpdateGuard, AProgressWindowThatCannotBeMadeIsTold) {
-  WriteScript(RoadScript({}));
-  WriteBytes("firmware.img", FirmwareImage(79 * kSector, 6));
   const std::string before = DriveBytes(1);
-  HWND wizard = OpenPastPrompt();
+  HWND wizard = OpenWithFirmwareChosen(RoadScript({}), FirmwareImage(79 * kSector, 6));
   ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
-  ASSERT_TRUE(WaitForPage(wizard, 2));
-  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
 
   RefusePanels(1);
   PostClick(wizard, kNextPoint);
@@ -116,14 +106,9 @@ TEST_F(E2eUpdateGuard, AProgressWindowThatCannotBeMadeIsTold) {
 }
 
 TEST_F(E2eUpdateGuard, AWorkerThatCannotStartIsToldAndItsProgressWindowGoes) {
-  WriteScript(RoadScript({}));
-  WriteBytes("firmware.img", FirmwareImage(79 * kSector, 6));
   const std::string before = DriveBytes(1);
-  HWND wizard = OpenPastPrompt();
+  HWND wizard = OpenWithFirmwareChosen(RoadScript({}), FirmwareImage(79 * kSector, 6));
   ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
-  ASSERT_TRUE(WaitForPage(wizard, 2));
-  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
 
   std::string told;
   {
@@ -135,7 +120,7 @@ TEST_F(E2eUpdateGuard, AWorkerThatCannotStartIsToldAndItsProgressWindowGoes) {
     // The progress window that was made is gone before the user is told.
     EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
     told = BoxText(box);
-    PressButton(box, IDOK);
+    EXPECT_TRUE(PressButton(box, IDOK));
     EXPECT_TRUE(WaitGone(box));
   }
   EXPECT_EQ("Error: Unable to start the firmware update!\n\n" ZEPHLAR_SUPPORT_LINE, told);
@@ -148,14 +133,10 @@ TEST_F(E2eUpdateGuard, AWorkerThatCannotStartIsToldAndItsProgressWindowGoes) {
 // wizard opens only after that and works as any other.
 TEST_F(E2eUpdateGuard, AWizardDestroyedUnderTheWorkerRunsUntilTheWorkerEnds) {
   // The update's step finishes: painted on its own, its Next would be OK.
-  WriteScript(RoadScript({}, "step3.finish.1\n"));
   // A part of a sector: the worker stops in its refusal box until answered.
-  WriteBytes("firmware.img", FirmwareImage(1000, 4));
-  HWND wizard = OpenPastPrompt(kModeless);
+  HWND wizard =
+      OpenWithFirmwareChosen(RoadScript({}, "step3.finish.1\n"), FirmwareImage(1000, 4), kModeless);
   ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
-  ASSERT_TRUE(WaitForPage(wizard, 2));
-  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
   PostClick(wizard, kNextPoint);
   ASSERT_NE(nullptr, WaitForBox("Firmware Upgrade Error"));
 
@@ -172,7 +153,9 @@ TEST_F(E2eUpdateGuard, AWizardDestroyedUnderTheWorkerRunsUntilTheWorkerEnds) {
   EXPECT_EQ(1, running_()) << "the worker still runs";
 
   // Once the worker is done, nothing is left running.
-  if (HWND box = WaitForBox("Firmware Upgrade Error", kQuietMs)) PressButton(box, IDOK);
+  if (HWND box = WaitForBox("Firmware Upgrade Error", kQuietMs)) {
+    EXPECT_TRUE(PressButton(box, IDOK));
+  }
   EXPECT_TRUE(WaitUntil([this] { return running_() == 0; }));
   EndWizard();
   EXPECT_TRUE(TopLevels(IsProgressWindow).empty());

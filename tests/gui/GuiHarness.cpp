@@ -5,24 +5,6 @@
 
 #include "tests/support/TestFiles.h"
 
-POINT CancelPoint(HWND wizard) {
-  RECT client;
-  GetClientRect(wizard, &client);
-  return {client.right - 142 + 40, 416};
-}
-
-static std::string ClassOf(HWND window) {
-  char name[64] = "";
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-static std::string TextOf(HWND window) {
-  char text[256] = "";
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
-
 static BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
   auto* found = reinterpret_cast<std::vector<HWND>*>(lParam);
   if (IsWindowVisible(child)) found->push_back(child);
@@ -35,7 +17,8 @@ std::vector<ChildInfo> VisibleChildren(HWND wizard) {
   std::vector<ChildInfo> children;
   for (HWND window : windows) {
     if (GetParent(window) != wizard) continue;  // a combo box's own parts
-    ChildInfo info{window, ClassOf(window), TextOf(window), GetDlgCtrlID(window), {}, {}, -1, -1};
+    ChildInfo info{window, ClassOf(window), AskedText(window), GetDlgCtrlID(window), {}, {}, -1,
+                   -1};
     GetWindowRect(window, &info.rect);
     MapWindowPoints(nullptr, wizard, reinterpret_cast<POINT*>(&info.rect), 2);
     if (_stricmp(info.windowClass.c_str(), "ComboBox") == 0) {
@@ -54,29 +37,18 @@ std::vector<ChildInfo> VisibleChildren(HWND wizard) {
   return children;
 }
 
-static BOOL CALLBACK CollectWizard(HWND window, LPARAM lParam) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  if (process == GetCurrentProcessId() && ClassOf(window) == "#32770" &&
-      TextOf(window) == "Zephlar") {
-    reinterpret_cast<std::vector<HWND>*>(lParam)->push_back(window);
-  }
-  return TRUE;
-}
-
-std::vector<HWND> FindWizards() {
-  std::vector<HWND> wizards;
-  EnumWindows(CollectWizard, reinterpret_cast<LPARAM>(&wizards));
-  return wizards;
-}
+std::vector<HWND> FindWizards() { return TopLevels(IsWizard, 0, true); }
 
 HWND WaitForWizard() {
-  for (int i = 0; i < 500; ++i) {
-    const std::vector<HWND> wizards = FindWizards();
-    if (!wizards.empty()) return wizards.front();
-    Sleep(10);
-  }
-  return nullptr;
+  HWND wizard = nullptr;
+  WaitUntil(
+      [&] {
+        const std::vector<HWND> wizards = FindWizards();
+        if (!wizards.empty()) wizard = wizards.front();
+        return wizard != nullptr;
+      },
+      5000);
+  return wizard;
 }
 
 void PumpMessages() {
@@ -259,13 +231,7 @@ HWND WizardFixture::OpenModeless() {
   return wizards.empty() ? nullptr : wizards.front();
 }
 
-int WizardFixture::PageShown(HWND wizard) {
-  for (const ChildInfo& child : VisibleChildren(wizard)) {
-    int page = 0;
-    if (std::sscanf(child.text.c_str(), "page %d", &page) == 1) return page;
-  }
-  return 0;
-}
+int WizardFixture::PageShown(HWND wizard) { return PageOnScreen(wizard); }
 
 std::string PagedScript(int pages, const std::string& extra, int declared) {
   std::string script = "steps " + std::to_string(declared < 0 ? pages : declared) + "\n";

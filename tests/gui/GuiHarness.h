@@ -11,11 +11,8 @@
 #include <vector>
 
 #include "shell/Zephlar.h"
+#include "tests/support/WindowDriver.h"
 
-// Client points inside the drawn buttons of a 600 x 440 wizard.
-constexpr POINT kBackPoint = {234, 416};
-constexpr POINT kNextPoint = {318, 416};
-POINT CancelPoint(HWND wizard);  // follows the client width
 constexpr POINT kBackgroundPoint = {100, 300};
 
 // One child window of the wizard, as a user sees it.
@@ -33,7 +30,7 @@ struct ChildInfo {
 // The visible children of `wizard`, in creation order.
 std::vector<ChildInfo> VisibleChildren(HWND wizard);
 
-// Top-level windows of this process of class #32770 titled "Zephlar".
+// This process's wizards, shown or not.
 std::vector<HWND> FindWizards();
 // Waits up to five seconds for a wizard to appear; null if none does.
 HWND WaitForWizard();

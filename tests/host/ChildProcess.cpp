@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "resources/resource.h"
 #include "tests/support/TestFiles.h"
 
 ScratchFolder::ScratchFolder() {
@@ -73,83 +72,4 @@ DWORD ChildProgram::ExitCode(DWORD waitMs) const {
   DWORD code = STILL_ACTIVE;
   GetExitCodeProcess(info_.hProcess, &code);
   return code;
-}
-
-namespace {
-
-std::string ClassOf(HWND window) {
-  char name[64] = "";
-  GetClassNameA(window, name, sizeof name);
-  return name;
-}
-
-struct WindowSearch {
-  DWORD process;
-  const char* windowClass;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTopWindow(HWND window, LPARAM lParam) {
-  auto* search = reinterpret_cast<WindowSearch*>(lParam);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  if (process == search->process && ClassOf(window) == search->windowClass) {
-    search->found.push_back(window);
-  }
-  return TRUE;
-}
-
-std::vector<HWND> TopWindowsOf(DWORD id, const char* windowClass) {
-  WindowSearch search{id, windowClass, {}};
-  EnumWindows(CollectTopWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-bool HasButton(HWND dialog, int id, const char* caption) {
-  HWND button = GetDlgItem(dialog, id);
-  return button != nullptr && _stricmp(WindowText(button).c_str(), caption) == 0;
-}
-
-}  // namespace
-
-std::vector<HWND> DialogsOf(DWORD id) { return TopWindowsOf(id, "#32770"); }
-
-HWND WizardOf(DWORD id) {
-  for (HWND dialog : DialogsOf(id)) {
-    if (GetDlgItem(dialog, ID_WIZARD_NEXT) != nullptr) return dialog;
-  }
-  return nullptr;
-}
-
-HWND MessageBoxOf(DWORD id) {
-  for (HWND dialog : DialogsOf(id)) {
-    if (IsWindowVisible(dialog) && GetDlgItem(dialog, 0xFFFF) != nullptr) return dialog;
-  }
-  return nullptr;
-}
-
-HWND DevicePromptOf(DWORD id) {
-  for (HWND dialog : DialogsOf(id)) {
-    if (!IsWindowVisible(dialog) || !HasButton(dialog, IDCANCEL, "Cancel")) continue;
-    if (HasButton(dialog, IDOK, "Continue") || HasButton(dialog, IDOK, "Retry")) return dialog;
-  }
-  return nullptr;
-}
-
-HWND WindowOf(DWORD id, const char* windowClass) {
-  const std::vector<HWND> found = TopWindowsOf(id, windowClass);
-  return found.empty() ? nullptr : found.front();
-}
-
-std::string WindowText(HWND window) {
-  char text[2048] = "";
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
-
-std::string MessageTextOf(HWND box) { return WindowText(GetDlgItem(box, 0xFFFF)); }
-
-void PressDialogButton(HWND dialog, int id) {
-  PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-               reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
 }

@@ -1,6 +1,6 @@
 // zephlar.exe started from a test as a user starts it, in a scratch folder of
-// its own, and the windows of that process as a user sees them: the wizard,
-// the host window, message boxes and the device-search prompt.
+// its own; its windows are found through tests/support/WindowDriver with the
+// process's id.
 #pragma once
 
 #include <windows.h>
@@ -51,30 +51,3 @@ class ChildProgram {
  private:
   PROCESS_INFORMATION info_ = {};
 };
-
-// Top-level windows of class #32770 that belong to the process `id`.
-std::vector<HWND> DialogsOf(DWORD id);
-// The wizard: the dialog that carries the hidden Next button.
-HWND WizardOf(DWORD id);
-// A message box: the dialog with the static text of id 0xFFFF.
-HWND MessageBoxOf(DWORD id);
-// The device-search prompt: a dialog with a Continue or Retry button and a
-// Cancel button.
-HWND DevicePromptOf(DWORD id);
-// A top-level window of class `windowClass` of the process `id`.
-HWND WindowOf(DWORD id, const char* windowClass);
-
-// Repeats `find` until it gives a window or `waitMs` have passed.
-template <typename Find>
-HWND WaitForWindow(Find find, DWORD waitMs = 10000) {
-  for (DWORD waited = 0;; waited += 20) {
-    HWND found = find();
-    if (found != nullptr || waited >= waitMs) return found;
-    Sleep(20);
-  }
-}
-
-std::string WindowText(HWND window);
-std::string MessageTextOf(HWND box);
-// Presses the dialog's button `id` as a click on it would.
-void PressDialogButton(HWND dialog, int id);

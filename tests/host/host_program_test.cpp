@@ -39,6 +39,10 @@ constexpr char kMarkerLines[] =
     "step1.controls1.y.280\nstep1.controls1.width.200\nstep1.controls1.height.20\n"
     "step1.controls1.value.read from the scratch folder\n";
 
+HWND HostWindowOf(const ChildProgram& program) {
+  return FirstTopLevel([](HWND w) { return ClassOf(w) == kHostClass; }, program.id(), true);
+}
+
 std::string MarkerTextOf(HWND wizard) {
   HWND child = GetWindow(wizard, GW_CHILD);
   for (; child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -57,28 +61,17 @@ HWND StartWithoutSearch(ChildProgram& program, ScratchFolder& folder, const char
       !program.Start(ZEPHLAR_HOST_PATH, arguments, folder.path())) {
     return nullptr;
   }
-  return WaitForWindow(
-      [&] {
-        HWND found = WizardOf(program.id());
-        return found != nullptr && IsWindowVisible(found) ? found : nullptr;
-      },
-      kStartWaitMs);
+  return WaitForTopLevel(IsWizard, kStartWaitMs, program.id());
 }
 
 // Closes what the program opens first: the device-search prompt with its
 // Cancel, which closes the wizard too, or the shown wizard with its own.
 void CancelWhateverOpens(const ChildProgram& program) {
-  HWND opened = WaitForWindow(
-      [&] {
-        HWND prompt = DevicePromptOf(program.id());
-        if (prompt != nullptr) return prompt;
-        HWND wizard = WizardOf(program.id());
-        return wizard != nullptr && IsWindowVisible(wizard) ? wizard : nullptr;
-      },
-      kStartWaitMs);
+  HWND opened = WaitForTopLevel([](HWND w) { return IsPrompt(w) || IsWizard(w); }, kStartWaitMs,
+                                program.id());
   ASSERT_NE(opened, nullptr) << "neither the wizard nor the device prompt appeared";
-  if (opened == DevicePromptOf(program.id())) {
-    PressDialogButton(opened, IDCANCEL);
+  if (IsPrompt(opened)) {
+    EXPECT_TRUE(PressButton(opened, IDCANCEL));
   } else {
     Click(opened, CancelPoint(opened));
   }
@@ -92,16 +85,18 @@ TEST(HostProgram, OpensTheModalWizardOnTheScriptOfItsCurrentDirectory) {
 
   // The wizard exists, with its first page's controls, from its set-up on,
   // before any device prompt.
-  HWND wizard = WaitForWindow(
+  HWND wizard = nullptr;
+  WaitUntil(
       [&] {
-        HWND found = WizardOf(program.id());
-        return found != nullptr && !MarkerTextOf(found).empty() ? found : nullptr;
+        wizard = FirstTopLevel([](HWND w) { return IsWizard(w) && !MarkerTextOf(w).empty(); },
+                               program.id(), true);
+        return wizard != nullptr;
       },
       kStartWaitMs);
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ("Zephlar", WindowText(wizard));
   EXPECT_EQ(nullptr, GetWindow(wizard, GW_OWNER)) << "the modal wizard has no owner";
-  EXPECT_EQ(nullptr, WindowOf(program.id(), kHostClass)) << "no host window without /modeless";
+  EXPECT_EQ(nullptr, HostWindowOf(program)) << "no host window without /modeless";
   EXPECT_EQ("read from the scratch folder\n", MarkerTextOf(wizard));  // a label keeps its line feed
 
   CancelWhateverOpens(program);
@@ -113,7 +108,7 @@ TEST(HostProgram, ModelessWizardLivesUnderTheHostWindowUntilItCloses) {
   ChildProgram program;
   HWND wizard = StartWithoutSearch(program, folder, "/MODELESS");
   ASSERT_NE(wizard, nullptr);
-  HWND host = WindowOf(program.id(), kHostClass);
+  HWND host = HostWindowOf(program);
   ASSERT_NE(host, nullptr);
   EXPECT_EQ("Zephlar", WindowText(host));
   EXPECT_TRUE(IsWindowVisible(host));
@@ -213,11 +208,11 @@ TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
     ASSERT_TRUE(searching.Write("steps.stp", ShippedScriptWith("")));
     ChildProgram first;
     ASSERT_TRUE(first.Start(ZEPHLAR_HOST_PATH, "", searching.path()));
-    HWND prompt = WaitForWindow([&] { return DevicePromptOf(first.id()); }, kStartWaitMs);
+    HWND prompt = WaitForTopLevel(IsPrompt, kStartWaitMs, first.id());
     ASSERT_NE(prompt, nullptr);
     EXPECT_EQ("", OutsideTheShape(prompt, ChildRect(prompt, IDOK), "Continue"));
     EXPECT_EQ("", OutsideTheShape(prompt, ChildRect(prompt, IDCANCEL), "Cancel"));
-    PressDialogButton(prompt, IDCANCEL);
+    EXPECT_TRUE(PressButton(prompt, IDCANCEL));
     EXPECT_EQ(0u, first.ExitCode(kExitWaitMs));
 
     // The wizard without a search: Next, Back and Cancel where they are drawn.
@@ -253,12 +248,12 @@ TEST(HostProgram, ModelessProgramEndsWhenTheWizardClosesAtOnce) {
 // The text of the first message box the program shows, which is then
 // acknowledged with OK; empty when none appears.
 std::string AcknowledgeMessage(const ChildProgram& program) {
-  HWND box = WaitForWindow([&] { return MessageBoxOf(program.id()); }, kStartWaitMs);
+  HWND box = WaitForTopLevel([](HWND w) { return IsBox(w); }, kStartWaitMs, program.id());
   if (box == nullptr) return "";
-  const std::string text = MessageTextOf(box);
+  const std::string text = BoxText(box);
   EXPECT_EQ("Zephlar", WindowText(box));
-  EXPECT_EQ(nullptr, WizardOf(program.id()));
-  PressDialogButton(box, IDOK);
+  EXPECT_EQ(nullptr, FirstTopLevel(IsWizard, program.id(), true));
+  EXPECT_TRUE(PressButton(box, IDOK));
   return text;
 }
 
@@ -294,7 +289,7 @@ TEST(HostProgramErrors, LibraryWithoutTheWizardEntryPointsIsNamedInAMessage) {
   const DWORD code = program.ExitCode(kExitWaitMs);
   EXPECT_NE(STILL_ACTIVE, code);
   EXPECT_NE(0u, code);
-  EXPECT_EQ(nullptr, WindowOf(program.id(), kHostClass));
+  EXPECT_EQ(nullptr, HostWindowOf(program));
 }
 
 // The program as a file.

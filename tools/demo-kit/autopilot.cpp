@@ -30,23 +30,19 @@
 #include <vector>
 
 #include "resources/resource.h"
+#include "tests/support/WindowDriver.h"
 
 namespace {
 
 constexpr DWORD kDefaultTimeoutSeconds = 90;
-constexpr DWORD kPollMs = 20;
-constexpr DWORD kSettleMs = 300;          // for X to show what the window has painted
-constexpr DWORD kExitWaitMs = 15000;      // for zephlar.exe to end after the last OK
-constexpr POINT kNextPoint = {318, 416};  // inside the drawn Next (or OK) button
+constexpr DWORD kSettleMs = 300;      // for X to show what the window has painted
+constexpr DWORD kExitWaitMs = 15000;  // for zephlar.exe to end after the last OK
 // The page's panel, where the title, the text and the controls are drawn.
 constexpr RECT kPanelArea = {206, 32, 571, 311};
 constexpr char kBrowseCaption[] = "Browse for file";
 constexpr char kQuestionCaption[] = "Zephlar Internet Connection";
 constexpr char kVerifiedCaption[] = "File verified";
 constexpr char kRefusedCaption[] = "Error";
-// The file dialog's name field: "edt1" in the old-style dialog, "cmb13" in
-// the Explorer-style one that Wine shows.
-constexpr int kFileNameFields[] = {0x480, 0x47c};
 // LogStatus lines are at most 139 characters; room to spare for the copy.
 constexpr int kLogLineSize = 512;
 constexpr int kLogLineRetries = 100;
@@ -134,107 +130,17 @@ void SaveStatusLog() {
 
 // ---- Windows of zephlar.exe ----
 
-std::string ClassOf(HWND window) {
-  char name[64] = "";
-  GetClassNameA(window, name, sizeof name);
-  return name;
+// zephlar.exe's visible top-level windows.
+std::vector<HWND> ChildWindows() {
+  return TopLevels([](HWND) { return true; }, Child.dwProcessId);
 }
 
-// Read without a message to the window's thread, which may be busy.
-std::string TextOf(HWND window) {
-  char text[1024] = "";
-  GetWindowTextA(window, text, sizeof text);
-  return text;
-}
-
-bool IsDialog(HWND window) { return ClassOf(window) == "#32770"; }
-
-bool IsWizard(HWND window) {
-  return IsDialog(window) && GetDlgItem(window, ID_WIZARD_NEXT) != nullptr;
-}
-
-// The device prompt and the progress window are the same borderless panel,
-// told apart by their buttons: shown on the prompt, hidden on the progress.
-bool IsPanel(HWND window) {
-  return IsDialog(window) && !IsWizard(window) && TextOf(window).empty() &&
-         GetDlgItem(window, IDOK) != nullptr;
-}
-bool IsPrompt(HWND window) { return IsPanel(window) && IsWindowVisible(GetDlgItem(window, IDOK)); }
-bool IsProgress(HWND window) {
-  return IsPanel(window) && !IsWindowVisible(GetDlgItem(window, IDOK));
-}
-
-// A message box or the file dialog: a captioned dialog that is not the wizard.
-bool IsBox(HWND window) { return IsDialog(window) && !IsWizard(window) && !TextOf(window).empty(); }
-
-struct Search {
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectTopLevel(HWND window, LPARAM lParam) {
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  if (process == Child.dwProcessId && IsWindowVisible(window)) {
-    reinterpret_cast<Search*>(lParam)->found.push_back(window);
-  }
-  return TRUE;
-}
-
-std::vector<HWND> TopLevels() {
-  Search search;
-  EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
-HWND FindTopLevel(bool (*match)(HWND)) {
-  for (HWND window : TopLevels()) {
-    if (match(window)) return window;
-  }
-  return nullptr;
-}
-
-std::vector<HWND> Children(HWND parent) {
-  std::vector<HWND> children;
-  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
-       child = GetWindow(child, GW_HWNDNEXT)) {
-    children.push_back(child);
-  }
-  return children;
-}
-
-// A visible push button of the page on screen by its caption.
-HWND PageButton(HWND wizard, const char* caption) {
-  for (HWND child : Children(wizard)) {
-    if (IsWindowVisible(child) && lstrcmpiA(ClassOf(child).c_str(), "Button") == 0 &&
-        lstrcmpiA(TextOf(child).c_str(), caption) == 0) {
-      return child;
-    }
-  }
-  return nullptr;
-}
-
-HWND StatusLogList(HWND wizard) {
-  HWND list = GetDlgItem(wizard, IDC_STATUS_LOG);
-  return list != nullptr && IsWindowVisible(list) ? list : nullptr;
-}
-
-// The text a message box shows: its longest static text, so that the icon's
-// static does not count.
-std::string BoxText(HWND box) {
-  std::string best;
-  for (HWND child : Children(box)) {
-    if (lstrcmpiA(ClassOf(child).c_str(), "Static") != 0) continue;
-    const std::string text = TextOf(child);
-    if (text.size() > best.size()) best = text;
-  }
-  return best;
-}
+HWND FindTopLevel(bool (*match)(HWND)) { return FirstTopLevel(match, Child.dwProcessId); }
 
 // Waits until the window's thread has handled what was sent before, then
 // gives X the moment it needs to show the result.
 void Settle(HWND window) {
-  DWORD_PTR result = 0;
-  SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
+  WaitForItsThread(window, 2000);
   Sleep(kSettleMs);
 }
 
@@ -277,7 +183,7 @@ bool CaptureScreen(const RECT& area, std::vector<unsigned char>& rows, int& stri
 // The part of the screen that zephlar.exe's windows cover, with a margin.
 RECT ShotArea() {
   RECT area = {0, 0, 0, 0};
-  for (HWND window : TopLevels()) {
+  for (HWND window : ChildWindows()) {
     RECT frame;
     GetWindowRect(window, &frame);
     if (IsRectEmpty(&area)) {
@@ -355,7 +261,7 @@ unsigned PanelPrint(HWND wizard) {
 // ---- Boxes ----
 
 void RecordBox(HWND box, const char* answer) {
-  const std::string caption = TextOf(box);
+  const std::string caption = WindowText(box);
   const std::string text = OneLine(BoxText(box));
   Say("box \"%s\": \"%s\" -> %s", caption.c_str(), text.c_str(), answer);
   if (BoxesFile != nullptr) {
@@ -364,28 +270,13 @@ void RecordBox(HWND box, const char* answer) {
   }
 }
 
-// Presses a dialog's button as a click would; posted, so that the autopilot
-// never waits on what the click sets off.
-bool PressButton(HWND dialog, int id) {
-  HWND button = GetDlgItem(dialog, id);
-  if (button == nullptr || !IsWindowVisible(button)) return false;
-  PostMessageA(button, BM_CLICK, 0, 0);
-  return true;
-}
-
-// A click on the wizard's drawn Next (or OK) button.
-void ClickNext(HWND wizard) {
-  PostMessageA(wizard, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(kNextPoint.x, kNextPoint.y));
-  PostMessageA(wizard, WM_LBUTTONUP, 0, MAKELPARAM(kNextPoint.x, kNextPoint.y));
-}
-
 // ---- Failing ----
 
 void ListWindows() {
-  for (HWND window : TopLevels()) {
+  for (HWND window : ChildWindows()) {
     const std::string text = IsBox(window) ? OneLine(BoxText(window)) : std::string();
     Say("  open window: class %s, caption \"%s\", text \"%s\"", ClassOf(window).c_str(),
-        TextOf(window).c_str(), text.c_str());
+        WindowText(window).c_str(), text.c_str());
   }
 }
 
@@ -399,7 +290,7 @@ void Fail(const char* format, ...) {
   std::vsnprintf(text, sizeof text, format, arguments);
   va_end(arguments);
   Say("FAILED: %s", text);
-  if (!TopLevels().empty()) {
+  if (!ChildWindows().empty()) {
     ListWindows();
     Shot("failure");
   }
@@ -512,11 +403,11 @@ void StopReadingLog() {
 // answered with OK (or Yes), as a user would to get on.
 bool AnswerStrayBoxes(bool (*expected)(HWND)) {
   bool answered = false;
-  for (HWND window : TopLevels()) {
+  for (HWND window : ChildWindows()) {
     if (!IsBox(window) || (expected != nullptr && expected(window))) continue;
-    if (TextOf(window) == "Open") continue;  // the file dialog is no box to dismiss
+    if (WindowText(window) == "Open") continue;  // the file dialog is no box to dismiss
     Settle(window);
-    Shot(("box-" + TextOf(window)).c_str());
+    Shot(("box-" + WindowText(window)).c_str());
     const bool ok = PressButton(window, IDOK);
     RecordBox(window, ok ? "OK" : "Yes");
     if (!ok) PressButton(window, IDYES);
@@ -558,13 +449,15 @@ HWND TheWizard() {
   return wizard;
 }
 
-bool IsQuestion(HWND window) { return IsBox(window) && TextOf(window) == kQuestionCaption; }
+bool IsQuestion(HWND window) { return IsBox(window) && WindowText(window) == kQuestionCaption; }
 bool IsSourcesResult(HWND window) {
-  return IsBox(window) && (TextOf(window) == "Zephlar" || TextOf(window) == "Zephlar Error");
+  return IsBox(window) &&
+         (WindowText(window) == "Zephlar" || WindowText(window) == "Zephlar Error");
 }
-bool IsFileDialog(HWND window) { return IsBox(window) && TextOf(window) == "Open"; }
+bool IsFileDialog(HWND window) { return IsBox(window) && WindowText(window) == "Open"; }
 bool IsVerdict(HWND window) {
-  return IsBox(window) && (TextOf(window) == kVerifiedCaption || TextOf(window) == kRefusedCaption);
+  return IsBox(window) &&
+         (WindowText(window) == kVerifiedCaption || WindowText(window) == kRefusedCaption);
 }
 bool IsShownWizard(HWND window) { return IsWizard(window); }
 bool ShowsBrowse(HWND window) {
@@ -616,7 +509,7 @@ void PassDevicePrompt() {
   HookStatusLog(prompt);
   Settle(prompt);
   Shot("device-prompt");
-  Say("device prompt: pressing \"%s\"", TextOf(GetDlgItem(prompt, IDOK)).c_str());
+  Say("device prompt: pressing \"%s\"", WindowText(GetDlgItem(prompt, IDOK)).c_str());
   PressButton(prompt, IDOK);
   // The search runs on the wizard's thread; then the wizard is shown, or
   // the prompt comes again with Retry.
@@ -624,7 +517,7 @@ void PassDevicePrompt() {
   Say("waiting for %s", what);
   while (FindTopLevel(IsWizard) == nullptr) {
     HWND again = FindTopLevel(IsPrompt);
-    if (again != nullptr && TextOf(GetDlgItem(again, IDOK)) == "Retry") {
+    if (again != nullptr && WindowText(GetDlgItem(again, IDOK)) == "Retry") {
       Settle(again);
       Shot("device-prompt-retry");
       Fail("the zAze was not found: the device prompt came back with Retry");
@@ -640,7 +533,7 @@ void NextPage(const char* what) {
   HWND wizard = TheWizard();
   const unsigned before = PanelPrint(wizard);
   Say("pressing Next");
-  ClickNext(wizard);
+  PostClick(wizard, kNextPoint);
   Say("waiting for %s", what);
   while (PanelPrint(wizard) == before) {
     AnswerStrayBoxes(nullptr);
@@ -651,7 +544,7 @@ void NextPage(const char* what) {
 
 void FetchSources() {
   Say("pressing Next (the page fetches the firmware sources)");
-  ClickNext(TheWizard());
+  PostClick(TheWizard(), kNextPoint);
   Answer("the box \"Zephlar Internet Connection\"", IsQuestion, IDYES, "Yes", "internet-question");
   Answer("the box telling the download's result", IsSourcesResult, IDOK, "OK", "sources-result");
 }
@@ -661,17 +554,10 @@ void ChooseFirmware() {
   Settle(wizard);
   Shot("page-firmware");
   Say("pressing \"Browse for file\"");
-  PostMessageA(PageButton(wizard, kBrowseCaption), BM_CLICK, 0, 0);
+  PressPageButton(wizard, kBrowseCaption);
   HWND dialog = WaitFor("the file dialog \"Open\"", IsFileDialog);
   Settle(dialog);
-  HWND field = nullptr;
-  for (int id : kFileNameFields) {
-    HWND candidate = GetDlgItem(dialog, id);
-    if (candidate != nullptr && IsWindowVisible(candidate)) {
-      field = candidate;
-      break;
-    }
-  }
+  HWND field = FileNameField(dialog);
   if (field == nullptr) Fail("the file dialog has no file name field");
   Say("file dialog: typing %s", Settings.firmware.c_str());
   DWORD_PTR result = 0;
@@ -683,7 +569,7 @@ void ChooseFirmware() {
   PressButton(dialog, IDOK);
   const char* what = "the box \"File verified\"";
   HWND verdict = WaitFor(what, IsVerdict);
-  if (TextOf(verdict) != kVerifiedCaption) {
+  if (WindowText(verdict) != kVerifiedCaption) {
     AnswerBox(verdict, "the box \"Error\"", IDOK, "OK", "file-refused");
     Fail("the firmware file was refused");
   }
@@ -694,7 +580,7 @@ void ChooseFirmware() {
 
 void RunUpdate() {
   Say("pressing Next");
-  ClickNext(TheWizard());
+  PostClick(TheWizard(), kNextPoint);
   HWND wizard = WaitFor("the update page with the status log", ShowsStatusLog);
   StartReadingLog(StatusLogList(wizard));
   Settle(wizard);
@@ -704,7 +590,7 @@ void RunUpdate() {
   HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "ZephlarAutopilotProgressHeld");
   HANDLE shot = CreateEventA(nullptr, TRUE, FALSE, "ZephlarAutopilotProgressShot");
   Say("pressing Next (the update starts)");
-  ClickNext(wizard);
+  PostClick(wizard, kNextPoint);
 
   // The progress window may come and go between two looks when the update
   // is quick; the update page's list box going is the sure sign of its end.
@@ -712,7 +598,7 @@ void RunUpdate() {
   const char* what = "the update to end (the progress window to go and the last page to show)";
   Say("waiting for %s", what);
   for (;;) {
-    HWND progress = FindTopLevel(IsProgress);
+    HWND progress = FindTopLevel(IsProgressWindow);
     const bool holding = LogHook != nullptr && held != nullptr && shot != nullptr;
     if (!progressShot && holding && WaitForSingleObject(held, 0) == WAIT_OBJECT_0) {
       Shot("progress");
@@ -741,7 +627,7 @@ void Finish() {
   Settle(wizard);
   Shot("page-finished");
   Say("pressing OK on the last page");
-  ClickNext(wizard);
+  PostClick(wizard, kNextPoint);
   const DWORD start = GetTickCount();
   while (WaitForSingleObject(Child.hProcess, kPollMs) == WAIT_TIMEOUT) {
     AnswerStrayBoxes(nullptr);
@@ -777,7 +663,7 @@ void Watch() {
   bool hookTried = false;
   Say("watching: drive the wizard yourself; the autopilot presses nothing");
   while (WaitForSingleObject(Child.hProcess, 100) == WAIT_TIMEOUT) {
-    for (HWND window : TopLevels()) {
+    for (HWND window : ChildWindows()) {
       if (!hookTried) HookStatusLog(window);
       hookTried = true;
       bool known = false;
@@ -789,10 +675,10 @@ void Watch() {
         Shot("file-dialog");
       } else if (IsBox(window)) {
         RecordBox(window, "the user's answer");
-        Shot(("box-" + TextOf(window)).c_str());
+        Shot(("box-" + WindowText(window)).c_str());
       } else if (IsPrompt(window)) {
         Shot("device-prompt");
-      } else if (IsProgress(window)) {
+      } else if (IsProgressWindow(window)) {
         Shot("progress");
       }
     }
