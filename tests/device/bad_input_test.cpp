@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,15 +21,6 @@ namespace {
 constexpr uint32_t kBlock = 512;
 constexpr char kImageName[] = "firmware.img";
 constexpr uint32_t kZazeFirmwareBytes = 65477 * kBlock;
-
-// Changes entry `index` of `disk` in host order.
-DiskImage WithEntry(DiskImage disk, uint32_t index,
-                    const std::function<void(PartitionMapEntry&)>& change) {
-  PartitionMapEntry entry = disk.Entry(index);
-  change(entry);
-  disk.SetEntry(index, entry);
-  return disk;
-}
 
 DiskImage WithMapCount(DiskImage disk, uint32_t count) {
   return WithEntry(std::move(disk), 0, [count](PartitionMapEntry& e) { e.pmMapBlkCnt = count; });
@@ -63,11 +53,8 @@ class BadInputs : public testing::Test {
     for (const BadInput& c : cases) {
       SCOPED_TRACE(c.what);
       AttachDrive(0, c.disk);
-      FILE* file = std::fopen(kImageName, "wb");
-      ASSERT_NE(file, nullptr);
       const std::string image = FirmwareImage(c.imageBytes, 12);
-      std::fwrite(image.data(), 1, image.size(), file);
-      std::fclose(file);
+      SaveFile(kImageName, image);
       std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", kImageName);
       FoundDriveLetter = 'A';
       ResetRecordedUi();
@@ -93,8 +80,9 @@ class BadInputs : public testing::Test {
 TEST_F(BadInputs, Maps) {
   const DiskImage zaze = ZazeBeforeRepair();
   const DiskImage repaired = ZazeRepaired();
-  DiskImage overlapping = repaired;  // "disk" starts inside the firmware's range
-  overlapping = WithEntry(overlapping, 2, [](PartitionMapEntry& e) { e.pmPyPartStart = 100; });
+  // "disk" starts inside the firmware's range.
+  const DiskImage overlapping =
+      WithEntry(repaired, 2, [](PartitionMapEntry& e) { e.pmPyPartStart = 100; });
   DiskImage twoFirmware(4096);
   twoFirmware.SetEntry(0, MakeEntry("partition map", "Apple_partition_map", 1, 63, 4));
   twoFirmware.SetEntry(1, MakeEntry("firmware", "Apple_MDFW", 64, 100, 4));

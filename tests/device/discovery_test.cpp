@@ -17,12 +17,6 @@ class Discovery : public testing::Test {
  protected:
   void SetUp() override { ResetRecordedUi(); }
   void TearDown() override { DetachDrives(); }
-
-  // Each candidate is closed again: an exclusive open must succeed afterwards.
-  static void ExpectReleased(char letter) {
-    RawDrive drive;
-    EXPECT_EQ(drive.Open(letter), 1) << "drive " << letter << " is still held";
-  }
 };
 
 // A disk whose block 1 would match but ends 24 bytes short of a whole block.
@@ -32,73 +26,77 @@ DiskImage ShortPartitionMap() {
   return image;
 }
 
-std::vector<int32_t> AllPositions() {
-  std::vector<int32_t> positions;
-  for (int32_t n = 0; n < kDiscoveryCandidates; ++n) positions.push_back(n);
-  return positions;
-}
-
-TEST_F(Discovery, SkipsAnOrdinaryDiskAndStopsAtTheFirstPartitionMap) {
-  AttachDrive(0, OrdinaryDisk());
-  AttachDrive(1, ZazeBeforeRepair());
-  AttachDrive(2, ZazeRepaired());
-
-  EXPECT_EQ(FindZazeDrive(), 'B');
-  EXPECT_EQ(RecordedLogLines(), (Lines{"Drive A is not an zAze", "Found zAze Drive at B!"}));
-
-  const std::vector<UiEvent> ui = RecordedUi();
-  ASSERT_GE(ui.size(), 3u);
-  EXPECT_EQ(ui[0].kind, UiEvent::kProgressCreate);
-  EXPECT_EQ(ui[1].kind, UiEvent::kProgressRange);
-  EXPECT_EQ(ui[1].first, 0);
-  EXPECT_EQ(ui[1].second, 27);
-  EXPECT_EQ(ui.back().kind, UiEvent::kProgressDestroy);
-  EXPECT_EQ(RecordedProgressPositions(), (std::vector<int32_t>{0, 1}));
-  ExpectReleased('A');
-  ExpectReleased('B');
-}
-
-TEST_F(Discovery, TakesTheLowerOfTwoMacintoshDisks) {
-  AttachDrive(3, MacDisk());
-  AttachDrive(5, ZazeBeforeRepair());
-  EXPECT_EQ(FindZazeDrive(), 'D');
-  EXPECT_EQ(RecordedLogLines(), (Lines{"Found zAze Drive at D!"}));
-  ExpectReleased('D');
-}
-
 static_assert(static_cast<unsigned char>(kNoDriveFound) == 0xFF, "the wizard stores it as 0xFF");
 
-TEST_F(Discovery, ReportsNoDriveAfterLoggingEachOneThatReadInFull) {
-  AttachDrive(0, OrdinaryDisk());
-  AttachDrive(2, OrdinaryDisk(4));
-  AttachDrive(4, ShortPartitionMap());
-  AttachDrive(26, OrdinaryDisk());
+// Drives attached by number, what the search finds and logs, how far the bar
+// goes (to the last candidate when `lastPosition` is -1), and drives that
+// must be let go again.
+struct Search {
+  const char* what;
+  std::vector<std::pair<int, DiskImage>> drives;
+  char found;
+  Lines log;
+  int32_t lastPosition;
+  std::string released;
+};
 
-  EXPECT_EQ(FindZazeDrive(), kNoDriveFound);
-  EXPECT_EQ(RecordedLogLines(),
-            (Lines{"Drive A is not an zAze", "Drive C is not an zAze", "Drive [ is not an zAze"}));
-  EXPECT_EQ(RecordedProgressPositions(), AllPositions());
-  EXPECT_EQ(RecordedUi().back().kind, UiEvent::kProgressDestroy);
-  ExpectReleased('A');
-  ExpectReleased('E');
-  ExpectReleased('[');
-}
+TEST_F(Discovery, FindsTheFirstPartitionMapAndLetsEveryCandidateGo) {
+  const Search searches[] = {
+      {"an ordinary disk, then two partition maps",
+       {{0, OrdinaryDisk()}, {1, ZazeBeforeRepair()}, {2, ZazeRepaired()}},
+       'B',
+       {"Drive A is not an zAze", "Found zAze Drive at B!"},
+       1,
+       "AB"},
+      {"the lower of two Macintosh disks",
+       {{3, MacDisk()}, {5, ZazeBeforeRepair()}},
+       'D',
+       {"Found zAze Drive at D!"},
+       3,
+       "D"},
+      {"none: each disk that read in full is logged",
+       {{0, OrdinaryDisk()}, {2, OrdinaryDisk(4)}, {4, ShortPartitionMap()}, {26, OrdinaryDisk()}},
+       kNoDriveFound,
+       {"Drive A is not an zAze", "Drive C is not an zAze", "Drive [ is not an zAze"},
+       -1,
+       "AE["},
+      {"a block 1 that cannot be read in full, though it would match",
+       {{0, ShortPartitionMap()}, {2, ZazeBeforeRepair()}},
+       'C',
+       {"Found zAze Drive at C!"},
+       2,
+       "AC"},
+      {"the last candidate, labelled with the character after Z",
+       {{25, OrdinaryDisk()}, {26, ZazeRepaired()}},
+       '[',
+       {"Drive Z is not an zAze", "Found zAze Drive at [!"},
+       -1,
+       "Z["},
+  };
+  for (const Search& search : searches) {
+    SCOPED_TRACE(search.what);
+    DetachDrives();
+    ResetRecordedUi();
+    for (const auto& [number, disk] : search.drives) AttachDrive(number, disk);
 
-TEST_F(Discovery, SkipsABlockThatCannotBeReadInFullEvenIfItWouldMatch) {
-  AttachDrive(0, ShortPartitionMap());
-  AttachDrive(2, ZazeBeforeRepair());
-  EXPECT_EQ(FindZazeDrive(), 'C');
-  EXPECT_EQ(RecordedLogLines(), (Lines{"Found zAze Drive at C!"}));
-  EXPECT_EQ(RecordedProgressPositions(), (std::vector<int32_t>{0, 1, 2}));
-}
-
-TEST_F(Discovery, LabelsTheLastCandidateWithTheCharacterAfterZ) {
-  AttachDrive(25, OrdinaryDisk());
-  AttachDrive(26, ZazeRepaired());
-  EXPECT_EQ(FindZazeDrive(), '[');
-  EXPECT_EQ(RecordedLogLines(), (Lines{"Drive Z is not an zAze", "Found zAze Drive at [!"}));
-  EXPECT_EQ(RecordedProgressPositions(), AllPositions());
-  ExpectReleased('[');
+    EXPECT_EQ(FindZazeDrive(), search.found);
+    EXPECT_EQ(RecordedLogLines(), search.log);
+    const std::vector<UiEvent> ui = RecordedUi();
+    ASSERT_GE(ui.size(), 3u);
+    EXPECT_EQ(ui[0].kind, UiEvent::kProgressCreate);
+    EXPECT_EQ(ui[1].kind, UiEvent::kProgressRange);
+    EXPECT_EQ(ui[1].first, 0);
+    EXPECT_EQ(ui[1].second, 27);
+    EXPECT_EQ(ui.back().kind, UiEvent::kProgressDestroy);
+    std::vector<int32_t> positions;
+    const int32_t last = search.lastPosition < 0 ? kDiscoveryCandidates - 1 : search.lastPosition;
+    for (int32_t n = 0; n <= last; ++n) positions.push_back(n);
+    EXPECT_EQ(RecordedProgressPositions(), positions);
+    for (const char letter : search.released) {
+      RawDrive drive;  // an exclusive open succeeds only on a drive let go
+      EXPECT_EQ(drive.Open(letter), 1) << "drive " << letter << " is still held";
+    }
+  }
 }
 
 }  // namespace

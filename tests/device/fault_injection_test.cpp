@@ -36,12 +36,12 @@ const DriveFault kFaults[] = {DriveFault::kError, DriveFault::kShortCount,
 // that a rewrite which loses any of them shows.
 DiskImage Marked(DiskImage disk, uint32_t entries) {
   for (uint32_t i = 0; i < entries; ++i) {
-    PartitionMapEntry entry = disk.Entry(i);
-    entry.pmSigPad = static_cast<uint16_t>(0x0100 + i);
-    entry.pmBootCksum = 0x55000000u + i;
-    std::memcpy(entry.pmProcessor, "powerpc", 8);
-    for (size_t b = 0; b < sizeof entry.pmPad; ++b) entry.pmPad[b] = static_cast<uint8_t>(b + i);
-    disk.SetEntry(i, entry);
+    disk = WithEntry(disk, i, [i](PartitionMapEntry& entry) {
+      entry.pmSigPad = static_cast<uint16_t>(0x0100 + i);
+      entry.pmBootCksum = 0x55000000u + i;
+      std::memcpy(entry.pmProcessor, "powerpc", 8);
+      for (size_t b = 0; b < sizeof entry.pmPad; ++b) entry.pmPad[b] = static_cast<uint8_t>(b + i);
+    });
   }
   return disk;
 }
@@ -50,10 +50,8 @@ DiskImage Marked(DiskImage disk, uint32_t entries) {
 // "disk", and a driver beyond the firmware partition, which repair reads
 // (and which the map of three entries then no longer counts).
 DiskImage MapWithADriver() {
-  DiskImage disk = ZazeBeforeRepair();
-  PartitionMapEntry own = disk.Entry(0);
-  own.pmMapBlkCnt = 4;
-  disk.SetEntry(0, own);
+  DiskImage disk =
+      WithEntry(ZazeBeforeRepair(), 0, [](PartitionMapEntry& e) { e.pmMapBlkCnt = 4; });
   disk.SetEntry(3, MakeEntry("driver", "Apple_Driver43", 70000, 64, 4));
   return Marked(disk, 4);
 }
@@ -131,13 +129,7 @@ class FaultInjection : public testing::Test {
     FoundDriveLetter = 0;
   }
 
-  static void WriteImage() {
-    const std::string image = FirmwareImage(kImageBytes, 13);
-    FILE* file = std::fopen(kImageName, "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(image.data(), 1, image.size(), file);
-    std::fclose(file);
-  }
+  static void WriteImage() { SaveFile(kImageName, FirmwareImage(kImageBytes, 13)); }
 
   // The worker on `disk` as drive A, with transfer `failAt` failing as `fault`.
   static WorkerRun RunWorker(const DiskImage& disk, uint32_t failAt, DriveFault fault) {
@@ -149,18 +141,9 @@ class FaultInjection : public testing::Test {
     FoundDriveLetter = 'A';
     FirmwareUpdateThread(nullptr);
     MemoryDrive::Detach(0);
-    WorkerRun run;
-    run.before = disk.Bytes();
-    run.after = drive.Bytes();
-    run.events = RecordedUi();
-    run.transfers = drive.Log();
-    run.opens = drive.Opens();
-    run.closes = drive.Closes();
-    run.open = drive.IsOpen();
-    run.faulted = drive.Faulted();
-    run.faultedSession = drive.FaultedSession();
-    run.faultedWrite = drive.FaultedWrite();
-    return run;
+    return {disk.Bytes(),           drive.Bytes(),       RecordedUi(),   drive.Log(),
+            drive.Opens(),          drive.Closes(),      drive.IsOpen(), drive.Faulted(),
+            drive.FaultedSession(), drive.FaultedWrite()};
   }
 
   // What must hold for every run, failed or not.

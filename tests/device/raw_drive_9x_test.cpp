@@ -354,11 +354,7 @@ TEST_F(RawDrive9x, TheUpdateIsRefusedBeforeItTouchesTheDrive) {
   Serve(image);
   AttachDrive(0, image);
   ScratchWorkingDirectory scratch;
-  const std::string firmware = FirmwareImage(40448, 1);
-  FILE* file = std::fopen("firmware.img", "wb");
-  ASSERT_NE(file, nullptr);
-  std::fwrite(firmware.data(), 1, firmware.size(), file);
-  std::fclose(file);
+  SaveFile("firmware.img", FirmwareImage(40448, 1));
   std::snprintf(FirmwarePath, sizeof FirmwarePath, "firmware.img");
   FoundDriveLetter = 'A';
   ResetRecordedUi();

@@ -159,7 +159,7 @@ class UpdateWorker : public testing::Test {
     repaired_ = DriveBytes(0);
     AttachDrive(0, disk);
     if (fs::is_regular_file(kDumpName)) fs::remove(kDumpName);
-    if (image != nullptr) WriteImage(*image);
+    if (image != nullptr) SaveFile(kImageName, *image);
     std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", kImageName);
     FoundDriveLetter = 'A';
     ResetRecordedUi();
@@ -171,13 +171,6 @@ class UpdateWorker : public testing::Test {
     dumped_ = fs::is_regular_file(kDumpName);
     dump_ = ReadDump();
     ExpectTidyEnd();
-  }
-
-  void WriteImage(const std::string& bytes) {
-    FILE* file = std::fopen(kImageName, "wb");
-    ASSERT_NE(file, nullptr);
-    EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-    std::fclose(file);
   }
 
   // The dump in the form written on POSIX: Windows text mode ends each line
@@ -376,7 +369,7 @@ TEST_F(UpdateWorker, EndsWithE1AndNothingElseWhenRepairRefusesTheDisk) {
     EXPECT_FALSE(dumped_) << "a dump was written for a disk that was refused";
   }
   // No drive at all.
-  WriteImage(image);
+  SaveFile(kImageName, image);
   DetachDrives();
   ResetRecordedUi();
   FoundDriveLetter = static_cast<signed char>(0xFF);
@@ -589,39 +582,43 @@ void TamperAfterChunk(int32_t chunksWritten, void* context) {
   EXPECT_EQ(tamper.drive->Write(zeros.data(), tamper.offset, kBlock), 512);
 }
 
-TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
-  const std::string image = FirmwareImage(64512, 10);
-  WriteImage(image);
+// The copy engine alone: 64512 bytes of the image file to byte 32256 of an
+// ordinary disk on drive A, zeroing the sector at `offset` after chunk
+// `afterChunk`; the chunk counts it reported go to `reports`.
+CopyResult CopyAlone(const std::string& image, bool verify, uint32_t offset, int32_t afterChunk,
+                     std::vector<int32_t>& reports) {
+  SaveFile(kImageName, image);
   AttachDrive(0, OrdinaryDisk(512));
+  FILE* file = std::fopen(kImageName, "rb");
+  RawDrive drive;
+  if (file == nullptr || drive.Open('A') != 1) {
+    ADD_FAILURE() << "the image or the drive did not open";
+    if (file != nullptr) std::fclose(file);
+    return CopyResult::kDone;
+  }
+  Tamper tamper = {&drive, offset, afterChunk, {}};
+  const CopyResult copied =
+      CopyImageToDrive(drive, file, 64512, 32256, verify, TamperAfterChunk, &tamper);
+  std::fclose(file);
+  reports = tamper.reports;
+  return copied;
+}
+
+TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify ? "verifying" : "not verifying");
-    FILE* file = std::fopen(kImageName, "rb");
-    ASSERT_NE(file, nullptr);
-    RawDrive drive;
-    ASSERT_EQ(drive.Open('A'), 1);
-    Tamper tamper = {&drive, 32256 + 64000, 2, {}};
-    const CopyResult copied =
-        CopyImageToDrive(drive, file, 64512, 32256, verify, TamperAfterChunk, &tamper);
-    std::fclose(file);
-    EXPECT_EQ(copied, verify ? CopyResult::kVerifyFailed : CopyResult::kDone);
-    EXPECT_EQ(tamper.reports, std::vector<int32_t>({0, 1, 2}));
+    std::vector<int32_t> reports;
+    EXPECT_EQ(CopyAlone(FirmwareImage(64512, 10), verify, 32256 + 64000, 2, reports),
+              verify ? CopyResult::kVerifyFailed : CopyResult::kDone);
+    EXPECT_EQ(reports, std::vector<int32_t>({0, 1, 2}));
   }
 }
 
 TEST_F(UpdateWorker, CopyFailsWhenTheImageEndsBeforeItsLength) {
   const std::string image = FirmwareImage(32256, 11);
-  WriteImage(image);
-  AttachDrive(0, OrdinaryDisk(512));
-  FILE* file = std::fopen(kImageName, "rb");
-  ASSERT_NE(file, nullptr);
-  RawDrive drive;
-  ASSERT_EQ(drive.Open('A'), 1);
-  Tamper tamper = {&drive, 0, -1, {}};
-  EXPECT_EQ(CopyImageToDrive(drive, file, 64512, 32256, true, TamperAfterChunk, &tamper),
-            CopyResult::kImageReadFailed);
-  std::fclose(file);
-  drive.Close();
-  EXPECT_EQ(tamper.reports, std::vector<int32_t>({0, 1}));
+  std::vector<int32_t> reports;
+  EXPECT_EQ(CopyAlone(image, true, 0, -1, reports), CopyResult::kImageReadFailed);
+  EXPECT_EQ(reports, std::vector<int32_t>({0, 1}));
   EXPECT_TRUE(DriveBytes(0).substr(32256, 32256) == image) << "first chunk not written";
 }
 

@@ -273,6 +273,14 @@ PartitionMapEntry DiskImage::Entry(uint32_t index) const {
   return SwapPartitionMapEntry(entry);
 }
 
+DiskImage WithEntry(DiskImage disk, uint32_t index,
+                    const std::function<void(PartitionMapEntry&)>& change) {
+  PartitionMapEntry entry = disk.Entry(index);
+  change(entry);
+  disk.SetEntry(index, entry);
+  return disk;
+}
+
 PartitionMapEntry MakeEntry(const char* name, const char* type, uint32_t start, uint32_t blocks,
                             uint32_t mapEntries) {
   PartitionMapEntry entry = {};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ std::string Pattern(size_t size, unsigned seed);
 // An image that IsFirmwareFile accepts: "Apple Computer, Inc." at byte 130 of
 // such a pattern (when it is long enough to hold it).
 std::string FirmwareImage(size_t bytes, unsigned seed);
+
+// `disk` with entry `index` changed by `change`, which sees it in host order.
+DiskImage WithEntry(DiskImage disk, uint32_t index,
+                    const std::function<void(PartitionMapEntry&)>& change);
 
 // An entry in host order, every other field zero, pmSig 0x504D.
 PartitionMapEntry MakeEntry(const char* name, const char* type, uint32_t start, uint32_t blocks,

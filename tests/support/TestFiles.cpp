@@ -15,14 +15,18 @@ std::string TestFileName(const std::string& suffix) {
   return name;
 }
 
-std::string WriteTestFile(const std::string& suffix, const std::string& bytes) {
-  const std::string name = TestFileName(suffix);
+void SaveFile(const std::string& name, const std::string& bytes) {
   FILE* file = std::fopen(name.c_str(), "wb");
   EXPECT_NE(file, nullptr) << name;
   if (file != nullptr) {
     EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
     std::fclose(file);
   }
+}
+
+std::string WriteTestFile(const std::string& suffix, const std::string& bytes) {
+  const std::string name = TestFileName(suffix);
+  SaveFile(name, bytes);
   return name;
 }
 

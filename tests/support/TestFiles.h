@@ -10,6 +10,9 @@ std::string TestFileName(const std::string& suffix);
 // Writes `bytes` to the scratch file and returns its name.
 std::string WriteTestFile(const std::string& suffix, const std::string& bytes);
 
+// Writes `bytes` to the file `name`, replacing it; a failure fails the test.
+void SaveFile(const std::string& name, const std::string& bytes);
+
 // Reads a whole file; an empty string when it cannot be read.
 std::string ReadWholeFile(const std::string& name);
 
