@@ -410,23 +410,20 @@ TEST(DllResourcesIcon, LoadsAsA32x32IconWithMask) {
 // ---------------------------------------------------------------- dialogs
 
 struct DialogItem {
-  uint32_t style = 0, exStyle = 0;
+  uint32_t style = 0;
   int x = 0, y = 0, cx = 0, cy = 0;
-  uint32_t id = 0;
   std::string windowClass, text;
-  int extraBytes = 0;
 };
 
 struct DialogTemplate {
-  bool valid = false, extended = false;
-  uint32_t helpId = 0, style = 0, exStyle = 0;
-  int x = 0, y = 0, cx = 0, cy = 0;
-  std::string menu, windowClass, title, face;
-  int pointSize = 0, weight = 0, italic = 0, charset = 0;
+  bool valid = false;
+  uint32_t style = 0;
+  int cx = 0, cy = 0;
   std::map<uint32_t, DialogItem> items;
 };
 
-// Reads a string or ordinal field: "" when absent, "#n" for an ordinal.
+// Reads a template's fields in order; a string or ordinal field is "" when
+// absent, "#n" for an ordinal.
 class TemplateReader {
  public:
   explicit TemplateReader(Blob blob) : blob_(blob) {}
@@ -434,7 +431,6 @@ class TemplateReader {
   uint16_t Word() { return Take(2) ? U16(blob_.data + pos_ - 2) : 0; }
   uint32_t Dword() { return Take(4) ? U32(blob_.data + pos_ - 4) : 0; }
   int Short() { return static_cast<int16_t>(Word()); }
-  uint8_t Byte() { return Take(1) ? blob_.data[pos_ - 1] : 0; }
   void AlignDword() { pos_ = (pos_ + 3) & ~size_t{3}; }
   void Skip(size_t n) { Take(n); }
   std::string StringOrOrdinal() {
@@ -463,129 +459,105 @@ class TemplateReader {
   bool ok_ = true;
 };
 
+// A template in either form, DIALOG or DIALOGEX: the dialog's style and size
+// and its controls by id.
 DialogTemplate ReadDialog(int id) {
   DialogTemplate d;
   const Blob blob = Resource(kDialog, id);
   if (blob.data == nullptr) return d;
   TemplateReader r(blob);
-  d.extended = blob.size >= 4 && U16(blob.data) == 1 && U16(blob.data + 2) == 0xFFFF;
-  int count = 0;
-  if (d.extended) {
-    r.Dword();  // version and signature
-    d.helpId = r.Dword();
-    d.exStyle = r.Dword();
-    d.style = r.Dword();
-  } else {
-    d.style = r.Dword();
-    d.exStyle = r.Dword();
-  }
-  count = r.Word();
-  d.x = r.Short();
-  d.y = r.Short();
+  const bool extended = blob.size >= 4 && U16(blob.data) == 1 && U16(blob.data + 2) == 0xFFFF;
+  if (extended) r.Skip(12);  // version, signature, help id, extended style
+  d.style = r.Dword();
+  if (!extended) r.Dword();  // extended style
+  const int count = r.Word();
+  r.Skip(4);  // x, y
   d.cx = r.Short();
   d.cy = r.Short();
-  d.menu = r.StringOrOrdinal();
-  d.windowClass = r.StringOrOrdinal();
-  d.title = r.String();
+  r.StringOrOrdinal();  // menu
+  r.StringOrOrdinal();  // class
+  r.String();           // title
   if (d.style & DS_SETFONT) {
-    d.pointSize = r.Word();
-    if (d.extended) {
-      d.weight = r.Word();
-      d.italic = r.Byte();
-      d.charset = r.Byte();
-    }
-    d.face = r.String();
+    r.Skip(extended ? 6 : 2);  // point size, and weight, italic and charset
+    r.String();                // face
   }
   for (int i = 0; i < count && r.ok(); ++i) {
     DialogItem item;
     r.AlignDword();
-    if (d.extended) {
-      r.Dword();  // help id
-      item.exStyle = r.Dword();
-      item.style = r.Dword();
-    } else {
-      item.style = r.Dword();
-      item.exStyle = r.Dword();
-    }
+    if (extended) r.Dword();  // help id
+    if (extended) r.Dword();  // extended style
+    item.style = r.Dword();
+    if (!extended) r.Dword();  // extended style
     item.x = r.Short();
     item.y = r.Short();
     item.cx = r.Short();
     item.cy = r.Short();
-    item.id = d.extended ? r.Dword() : r.Word();
+    const uint32_t itemId = extended ? r.Dword() : r.Word();
     item.windowClass = r.StringOrOrdinal();
     item.text = r.StringOrOrdinal();
-    item.extraBytes = r.Word();
-    r.Skip(item.extraBytes);
-    d.items[item.id] = item;
+    r.Skip(r.Word());  // creation data
+    d.items[itemId] = item;
   }
   d.valid = r.ok() && static_cast<int>(d.items.size()) == count;
   return d;
 }
 
-void ExpectButton(const DialogTemplate& d, uint32_t id, const std::string& text, uint32_t style,
-                  uint32_t exStyle, int x, int y) {
-  SCOPED_TRACE("control " + std::to_string(id));
-  ASSERT_EQ(d.items.count(id), 1u);
-  const DialogItem& item = d.items.at(id);
-  EXPECT_EQ(item.text, text);
-  EXPECT_EQ(item.windowClass, "#128");  // the predefined button class
-  EXPECT_EQ(item.style, style);
-  EXPECT_EQ(item.exStyle, exStyle);
-  EXPECT_EQ(item.x, x);
-  EXPECT_EQ(item.y, y);
-  EXPECT_EQ(item.cx, 50);
-  EXPECT_EQ(item.cy, 14);
-  EXPECT_EQ(item.extraBytes, 0);
-}
+// A button the code presses, looks up, hides or renames.
+struct ButtonUse {
+  uint32_t id;
+  const char* text;
+  bool isDefault;  // Enter presses it
+  bool visible;
+};
 
-TEST(DllResourcesDialogs, WizardIsAnExtendedBorderlessPopupWithHiddenCommandButtons) {
-  const DialogTemplate d = ReadDialog(IDD_WIZARD);
-  ASSERT_TRUE(d.valid);
-  EXPECT_TRUE(d.extended);
-  EXPECT_EQ(d.helpId, 0u);
-  // WS_POPUP | WS_VISIBLE | DS_CENTER | DS_SETFONT | DS_3DLOOK: no caption,
-  // no border, no system menu.
-  EXPECT_EQ(d.style, 0x90000844u);
-  EXPECT_EQ(d.exStyle, 0u);
-  EXPECT_EQ(d.x, 0);
-  EXPECT_EQ(d.y, 0);
-  EXPECT_EQ(d.cx, 425);
-  EXPECT_EQ(d.cy, 270);
-  EXPECT_EQ(d.menu, "");
-  EXPECT_EQ(d.windowClass, "");
-  EXPECT_EQ(d.title, "");
-  EXPECT_EQ(d.pointSize, 8);
-  EXPECT_EQ(d.weight, 0);
-  EXPECT_EQ(d.italic, 0);
-  EXPECT_EQ(d.charset, 1);
-  EXPECT_EQ(d.face, "MS Sans Serif");
-  ASSERT_EQ(d.items.size(), 3u);
-  // WS_CHILD | WS_TABSTOP, never WS_VISIBLE; Next is the default button.
-  ExpectButton(d, ID_WIZARD_NEXT, "Next", 0x40010001, 0, 0, 36);
-  ExpectButton(d, ID_WIZARD_BACK, "Back", 0x40010000, 0, 0, 18);
-  ExpectButton(d, ID_WIZARD_CANCEL, "Cancel", 0x40010000, WS_EX_TRANSPARENT, 0, 0);
-}
-
-TEST(DllResourcesDialogs, PanelIsAClassicHiddenPopupWithContinueAndCancel) {
-  const DialogTemplate d = ReadDialog(IDD_PANEL);
-  ASSERT_TRUE(d.valid);
-  EXPECT_FALSE(d.extended);
-  // WS_POPUP | DS_CENTER | DS_CONTROL | DS_SETFOREGROUND | DS_SETFONT |
-  // DS_3DLOOK: not visible until shown.
-  EXPECT_EQ(d.style, 0x80000E44u);
-  EXPECT_EQ(d.exStyle, 0u);
-  EXPECT_EQ(d.x, 0);
-  EXPECT_EQ(d.y, 0);
-  EXPECT_EQ(d.cx, 248);
-  EXPECT_EQ(d.cy, 78);
-  EXPECT_EQ(d.menu, "");
-  EXPECT_EQ(d.windowClass, "");
-  EXPECT_EQ(d.title, "");
-  EXPECT_EQ(d.pointSize, 8);
-  EXPECT_EQ(d.face, "MS Sans Serif");
-  ASSERT_EQ(d.items.size(), 2u);
-  ExpectButton(d, IDOK, "Continue", 0x50010001, 0, 191, 57);
-  ExpectButton(d, IDCANCEL, "Cancel", 0x50010000, 0, 7, 57);
+// Both windows take their shape from their artwork and paint their whole
+// client area, so neither has a caption or a frame; the wizard shows itself
+// centred, the panel only when asked to, in front. Each holds just the buttons
+// the code uses, inside the dialog: the wizard's hidden ones carry the
+// commands its drawn buttons send; the panel's are hidden by the progress
+// window and renamed by the device search.
+TEST(DllResourcesDialogs, AreFramelessPopupsWithTheButtonsTheCodeUses) {
+  const struct {
+    int id;
+    bool visible;
+    uint32_t placement;  // DS_ styles the dialog must have
+    std::vector<ButtonUse> buttons;
+  } dialogs[] = {
+      {IDD_WIZARD,
+       true,
+       DS_CENTER,
+       {{ID_WIZARD_NEXT, "Next", true, false},
+        {ID_WIZARD_BACK, "Back", false, false},
+        {ID_WIZARD_CANCEL, "Cancel", false, false}}},
+      {IDD_PANEL,
+       false,
+       DS_CENTER | DS_SETFOREGROUND,
+       {{IDOK, "Continue", true, true}, {IDCANCEL, "Cancel", false, true}}},
+  };
+  for (const auto& dialog : dialogs) {
+    SCOPED_TRACE("dialog " + std::to_string(dialog.id));
+    const DialogTemplate d = ReadDialog(dialog.id);
+    ASSERT_TRUE(d.valid);
+    EXPECT_EQ(d.style & (WS_POPUP | WS_CHILD), static_cast<uint32_t>(WS_POPUP));
+    EXPECT_EQ(d.style & (WS_CAPTION | WS_THICKFRAME | WS_SYSMENU | DS_MODALFRAME), 0u)
+        << "a caption or a frame";
+    EXPECT_EQ((d.style & WS_VISIBLE) != 0, dialog.visible);
+    EXPECT_EQ(d.style & dialog.placement, dialog.placement);
+    EXPECT_EQ(d.items.size(), dialog.buttons.size());
+    for (const ButtonUse& button : dialog.buttons) {
+      SCOPED_TRACE("control " + std::to_string(button.id));
+      ASSERT_EQ(d.items.count(button.id), 1u);
+      const DialogItem& item = d.items.at(button.id);
+      EXPECT_EQ(item.windowClass, "#128");  // the predefined button class
+      EXPECT_EQ(item.text, button.text);
+      EXPECT_EQ(item.style & 0xF, button.isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
+      EXPECT_EQ((item.style & WS_VISIBLE) != 0, button.visible);
+      EXPECT_TRUE(item.style & WS_CHILD);
+      EXPECT_TRUE(item.x >= 0 && item.y >= 0 && item.cx > 0 && item.cy > 0 &&
+                  item.x + item.cx <= d.cx && item.y + item.cy <= d.cy)
+          << "outside the dialog";
+    }
+  }
 }
 
 // --------------------------------------------------------------- manifest
