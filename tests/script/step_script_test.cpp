@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -39,6 +41,39 @@ static_assert(sizeof(StepControl::type) == 1 && sizeof(StepControl::value) == 10
                   sizeof(WizardStep::title) == 500 && sizeof(WizardStep::text) == 500 &&
                   sizeof(StepTable) == 10 * sizeof(WizardStep),
               "field sizes");
+
+// A field of the table by the script's own key ("step3.controls2.x",
+// "step1.title"), as text: numbers in decimal, texts as stored.
+std::string Field(const StepTable& table, const std::string& key) {
+  int step = 0, slot = 0;
+  char name[32] = {};
+  if (std::sscanf(key.c_str(), "step%d.controls%d.%31s", &step, &slot, name) == 3) {
+    const StepControl& c = table[step - 1].controls[slot - 1];
+    const std::pair<const char*, int32_t> numbers[] = {
+        {"type", c.type},        {"x", c.x},           {"y", c.y},
+        {"width", c.width},      {"height", c.height}, {"dest", c.dest},
+        {"selected", c.selected}};
+    if (std::string(name) == "value") return c.value;
+    for (const auto& [field, value] : numbers) {
+      if (field == std::string(name)) return std::to_string(value);
+    }
+  } else if (std::sscanf(key.c_str(), "step%d.%31s", &step, name) == 2) {
+    const WizardStep& s = table[step - 1];
+    const std::pair<const char*, int32_t> numbers[] = {{"numcontrols", s.numcontrols},
+                                                       {"textboxtop", s.textboxtop},
+                                                       {"back", s.back},
+                                                       {"forward", s.forward},
+                                                       {"finish", s.finish},
+                                                       {"runOldWindows", s.runOldWindows}};
+    if (std::string(name) == "title") return s.title;
+    if (std::string(name) == "text") return s.text;
+    for (const auto& [field, value] : numbers) {
+      if (field == std::string(name)) return std::to_string(value);
+    }
+  }
+  ADD_FAILURE() << "no field " << key;
+  return "";
+}
 
 class StepScriptTest : public ::testing::Test {
  protected:
@@ -122,77 +157,94 @@ TEST_F(StepScriptTest, CountLineForms) {
   EXPECT_EQ(0, Load("step1.title.A\n"));  // no count line at all
 }
 
-TEST_F(StepScriptTest, TitleFormatsStepNumberAndCountSoFar) {
-  Load("step1.title.%d/%d\nsteps 5\nstep1.text.%d/%d\nstep3.title.%d/%d\nsteps 7\n");
-  EXPECT_STREQ("1/0\n", table_[0].title);  // before any count line
-  EXPECT_STREQ("%d/%d\n", table_[0].text);
-  EXPECT_STREQ("3/5\n", table_[2].title);
-}
-
-TEST_F(StepScriptTest, MissingOrNegativeStepNumberMeansStepOne) {
-  Load("step.title.A\nstep-5.text.B\nstep-2147483648.back.1\nstep-99999999999.finish.1\n");
-  EXPECT_STREQ("A\n", table_[0].title);
-  EXPECT_STREQ("B\n", table_[0].text);
-  EXPECT_EQ(1, table_[0].back);
-  EXPECT_EQ(1, table_[0].finish);
-}
-
-TEST_F(StepScriptTest, KeysMatchInOrderOverTheirOwnLength) {
-  Load(
-      "step1.textboxtop.1\nstep2.textbox.1\nstep3.titles.T\nSTEP4.TEXT.Up\n"
-      "step5.RunOldWindowsNow.1\nstep6.numcontrolsX.3\n");
-  EXPECT_EQ(1, table_[0].textboxtop);
-  EXPECT_STREQ("", table_[0].text);
-  EXPECT_STREQ("1\n", table_[1].text);
-  EXPECT_EQ(0, table_[1].textboxtop);
-  EXPECT_STREQ("T\n", table_[2].title);
-  EXPECT_STREQ("Up\n", table_[3].text);
-  EXPECT_EQ(1, table_[4].runOldWindows);
-  EXPECT_EQ(3, table_[5].numcontrols);
-}
-
-TEST_F(StepScriptTest, SubkeysMatchInOrderAndXYByFirstLetter) {
-  Load(
-      "step3.controls2.xpos.15\nstep3.controls2.Yield.16\nstep3.controls2.WIDTH.80\n"
-      "step3.controls2.height.40\nstep3.controls2.dest.5345\nstep3.controls2.selected.6\n"
-      "step3.controls2.typeface.5\nstep3.controls2.values.a.b\nstep3.controls2.zoom.9\n");
-  const StepControl& control = table_[2].controls[1];
-  EXPECT_EQ(15, control.x);
-  EXPECT_EQ(16, control.y);
-  EXPECT_EQ(80, control.width);
-  EXPECT_EQ(40, control.height);
-  EXPECT_EQ(5345, control.dest);
-  EXPECT_EQ(6, control.selected);
-  EXPECT_EQ(5, control.type);
-  EXPECT_STREQ("a.b\n", control.value);
-}
-
-TEST_F(StepScriptTest, FlagsLookAtTheFirstCharacterOnly) {
-  table_[0].forward = 1;
-  table_[1].runOldWindows = 1;
-  Load(
-      "step1.back.no\nstep1.forward.0\nstep1.finish.\nstep1.textboxtop.0x\n"
-      "step1.runOldWindows.yes\nstep2.runOldWindows.01\nstep3.runOldWindows.1\n");
-  EXPECT_EQ(1, table_[0].back);
-  EXPECT_EQ(0, table_[0].forward);
-  EXPECT_EQ(1, table_[0].finish);
-  EXPECT_EQ(0, table_[0].textboxtop);
-  EXPECT_EQ(0, table_[0].runOldWindows);
-  EXPECT_EQ(0, table_[1].runOldWindows);
-  EXPECT_EQ(1, table_[2].runOldWindows);
-}
-
-TEST_F(StepScriptTest, DotsAfterTheValueStartBelongToTheValue) {
-  Load("step1.text.Version 2.0.\nstep1.controls1.value.http://a.example/x.htm\n");
-  EXPECT_STREQ("Version 2.0.\n", table_[0].text);
-  EXPECT_STREQ("http://a.example/x.htm\n", table_[0].controls[0].value);
-}
-
-TEST_F(StepScriptTest, PercentPairsBecomeOnePercent) {
-  Load("step1.text.50%% done\nstep1.title.%d%%\nstep1.controls1.value.%%~%%%%\n");
-  EXPECT_STREQ("50% done\n", table_[0].text);
-  EXPECT_STREQ("1%\n", table_[0].title);
-  EXPECT_STREQ("%\n%%\n", table_[0].controls[0].value);
+// Scripts read into a zeroed table, and the fields they must leave as named.
+TEST_F(StepScriptTest, StoresEachLineInTheFieldItNames) {
+  const struct {
+    const char* what;
+    const char* script;
+    std::vector<std::pair<const char*, std::string>> fields;
+  } cases[] = {
+      {"the title formats the step number and the count so far",
+       "step1.title.%d/%d\nsteps 5\nstep1.text.%d/%d\nstep3.title.%d/%d\nsteps 7\n",
+       {{"step1.title", "1/0\n"}, {"step1.text", "%d/%d\n"}, {"step3.title", "3/5\n"}}},
+      {"a missing or negative step number means step 1",
+       "step.title.A\nstep-5.text.B\nstep-2147483648.back.1\nstep-99999999999.finish.1\n",
+       {{"step1.title", "A\n"}, {"step1.text", "B\n"}, {"step1.back", "1"}, {"step1.finish", "1"}}},
+      {"dots after the value's start belong to the value",
+       "step1.text.Version 2.0.\nstep1.controls1.value.http://a.example/x.htm\n",
+       {{"step1.text", "Version 2.0.\n"}, {"step1.controls1.value", "http://a.example/x.htm\n"}}},
+      {"keys match in order over their own length",
+       "step1.textboxtop.1\nstep2.textbox.1\nstep3.titles.T\nSTEP4.TEXT.Up\n"
+       "step5.RunOldWindowsNow.1\nstep6.numcontrolsX.3\n",
+       {{"step1.textboxtop", "1"},
+        {"step1.text", ""},
+        {"step2.text", "1\n"},
+        {"step2.textboxtop", "0"},
+        {"step3.title", "T\n"},
+        {"step4.text", "Up\n"},
+        {"step5.runOldWindows", "1"},
+        {"step6.numcontrols", "3"}}},
+      {"the last line may lack its line feed",
+       "step1.title.A\nstep1.text.B",
+       {{"step1.title", "A\n"}, {"step1.text", "B"}}},
+      {"subkeys match in order, x and y by their first letter",
+       "step3.controls2.xpos.15\nstep3.controls2.Yield.16\nstep3.controls2.WIDTH.80\n"
+       "step3.controls2.height.40\nstep3.controls2.dest.5345\nstep3.controls2.selected.6\n"
+       "step3.controls2.typeface.5\nstep3.controls2.values.a.b\nstep3.controls2.zoom.9\n",
+       {{"step3.controls2.x", "15"},
+        {"step3.controls2.y", "16"},
+        {"step3.controls2.width", "80"},
+        {"step3.controls2.height", "40"},
+        {"step3.controls2.dest", "5345"},
+        {"step3.controls2.selected", "6"},
+        {"step3.controls2.type", "5"},
+        {"step3.controls2.value", "a.b\n"}}},
+      {"percent pairs become one percent",
+       "step1.text.50%% done\nstep1.title.%d%%\nstep1.controls1.value.%%~%%%%\n",
+       {{"step1.text", "50% done\n"},
+        {"step1.title", "1%\n"},
+        {"step1.controls1.value", "%\n%%\n"}}},
+      {"flags look at the first character only, and '0' clears a set one",
+       "step1.forward.1\nstep2.runOldWindows.1\n"
+       "step1.back.no\nstep1.forward.0\nstep1.finish.\nstep1.textboxtop.0x\n"
+       "step1.runOldWindows.yes\nstep2.runOldWindows.01\nstep3.runOldWindows.1\n",
+       {{"step1.back", "1"},
+        {"step1.forward", "0"},
+        {"step1.finish", "1"},
+        {"step1.textboxtop", "0"},
+        {"step1.runOldWindows", "0"},
+        {"step2.runOldWindows", "0"},
+        {"step3.runOldWindows", "1"}}},
+      {"numbers are saturated and bounded to the table",
+       "step1.numcontrols.11\nstep2.numcontrols.-3\nstep3.numcontrols.99999999999\n"
+       "step4.numcontrols. 7x\nstep5.controls1.x. +15\nstep5.controls1.y.-7abc\n"
+       "step5.controls1.width.abc\nstep5.controls1.height.99999999999\n"
+       "step5.controls1.dest.-99999999999\nstep5.controls1.selected.\t42\n",
+       {{"step1.numcontrols", "10"},
+        {"step2.numcontrols", "0"},
+        {"step3.numcontrols", "10"},
+        {"step4.numcontrols", "7"},
+        {"step5.controls1.x", "15"},
+        {"step5.controls1.y", "-7"},
+        {"step5.controls1.width", "0"},
+        {"step5.controls1.height", std::to_string(INT32_MAX)},
+        {"step5.controls1.dest", std::to_string(INT32_MIN)},
+        {"step5.controls1.selected", "42"}}},
+      {"a control's type keeps the low 8 bits",
+       "step1.controls1.type.300\nstep1.controls2.type.-1\nstep1.controls3.type.255\n"
+       "step1.controls4.type.128\nstep1.controls5.type.4\n",
+       {{"step1.controls1.type", "44"},
+        {"step1.controls2.type", "-1"},
+        {"step1.controls3.type", "-1"},
+        {"step1.controls4.type", "-128"},
+        {"step1.controls5.type", "4"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::memset(&table_, 0, sizeof table_);
+    Load(c.script);
+    for (const auto& [key, expected] : c.fields) EXPECT_EQ(Field(table_, key), expected) << key;
+  }
 }
 
 // Script text is never a printf format: other sequences stay and nothing outside the
@@ -305,31 +357,6 @@ TEST_F(StepScriptTest, CarriageReturnBeforeLineFeedIsDropped) {
   EXPECT_EQ(7, Load(pad + "\rsteps 7\n"));
 }
 
-TEST_F(StepScriptTest, LastLineMayLackItsLineFeed) {
-  Load("step1.title.A\nstep1.text.B");
-  EXPECT_STREQ("A\n", table_[0].title);
-  EXPECT_STREQ("B", table_[0].text);
-}
-
-TEST_F(StepScriptTest, NumbersAreSaturatedAndBoundedToTheTable) {
-  Load(
-      "step1.numcontrols.11\nstep2.numcontrols.-3\nstep3.numcontrols.99999999999\n"
-      "step4.numcontrols. 7x\nstep5.controls1.x. +15\nstep5.controls1.y.-7abc\n"
-      "step5.controls1.width.abc\nstep5.controls1.height.99999999999\n"
-      "step5.controls1.dest.-99999999999\nstep5.controls1.selected.\t42\n");
-  EXPECT_EQ(10, table_[0].numcontrols);
-  EXPECT_EQ(0, table_[1].numcontrols);
-  EXPECT_EQ(10, table_[2].numcontrols);
-  EXPECT_EQ(7, table_[3].numcontrols);
-  const StepControl& control = table_[4].controls[0];
-  EXPECT_EQ(15, control.x);
-  EXPECT_EQ(-7, control.y);
-  EXPECT_EQ(0, control.width);
-  EXPECT_EQ(INT32_MAX, control.height);
-  EXPECT_EQ(INT32_MIN, control.dest);
-  EXPECT_EQ(42, control.selected);
-}
-
 TEST_F(StepScriptTest, ControlSlotOutsideOneToTenIsSkipped) {
   std::memset(&table_, 0x5A, sizeof table_);
   const TableCopy before = Snapshot();
@@ -338,14 +365,6 @@ TEST_F(StepScriptTest, ControlSlotOutsideOneToTenIsSkipped) {
       "step2.controls.type.1\nstep2.controls99999999999.y.1\nstep10.controls10.x.3\n");
   EXPECT_EQ(3, table_[9].controls[9].x);
   ExpectUnchangedOutside(before, &table_[9].controls[9].x, sizeof(int32_t));
-}
-
-TEST_F(StepScriptTest, TypeKeepsTheLow8Bits) {
-  Load(
-      "step1.controls1.type.300\nstep1.controls2.type.-1\nstep1.controls3.type.255\n"
-      "step1.controls4.type.128\nstep1.controls5.type.4\n");
-  const int expected[] = {44, -1, -1, -128, 4};
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(expected[i], table_[0].controls[i].type) << i;
 }
 
 TEST(NextFieldTest, FindsThePositionAfterTheNextDot) {
