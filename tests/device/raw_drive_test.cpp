@@ -40,6 +40,14 @@ std::string ReadAt(RawDrive& drive, uint32_t offset, uint32_t length) {
   return bytes;
 }
 
+// A drive that is not Idle refuses both transfers and stays in `state`.
+void ExpectRefusesTransfers(RawDrive& drive, int32_t state) {
+  char buffer[512] = {};
+  EXPECT_EQ(drive.Read(buffer, 512, 512), kTransferNotIdle) << "a read";
+  EXPECT_EQ(drive.Write(buffer, 512, 512), kTransferNotIdle) << "a write";
+  EXPECT_EQ(drive.State(), state);
+}
+
 // A buffer whose start lies `misalign` bytes past a 4096-byte boundary, with
 // guard bytes on either side to catch a copy of the wrong length.
 class OddBuffer {
@@ -75,10 +83,7 @@ TEST_F(RawDriveTest, ANewDriveIsUnopenedAndRefusesTransfers) {
   const std::string before = DriveBytes(0);
   RawDrive drive;
   EXPECT_EQ(drive.State(), kDriveUnopened);
-  char buffer[512] = {};
-  EXPECT_EQ(drive.Read(buffer, 0, 512), kTransferNotIdle);
-  EXPECT_EQ(drive.Write(buffer, 0, 512), kTransferNotIdle);
-  EXPECT_EQ(drive.State(), kDriveUnopened);
+  ExpectRefusesTransfers(drive, kDriveUnopened);
   EXPECT_EQ(drive.Close(), 0);
   EXPECT_EQ(drive.State(), kDriveClosed);
   EXPECT_EQ(DriveBytes(0), before) << "a drive that was never opened was written";
@@ -137,11 +142,7 @@ TEST_F(RawDriveTest, AClosedDriveRefusesTransfersUntilOpenedAgain) {
   EXPECT_EQ(drive.Close(), 0);
   EXPECT_EQ(drive.State(), kDriveClosed);
   EXPECT_EQ(drive.Close(), 0) << "a second Close";
-  EXPECT_EQ(drive.State(), kDriveClosed);
-  char buffer[512] = {};
-  EXPECT_EQ(drive.Read(buffer, 0, 512), kTransferNotIdle);
-  EXPECT_EQ(drive.Write(buffer, 0, 512), kTransferNotIdle);
-  EXPECT_EQ(drive.State(), kDriveClosed);
+  ExpectRefusesTransfers(drive, kDriveClosed);
   ASSERT_EQ(drive.Open('A'), 1) << "reopening after Close";
   EXPECT_EQ(ReadAt(drive, 512, 512), Block(image.Bytes(), 1));
 }
@@ -179,14 +180,13 @@ TEST_F(RawDriveTest, AFailedTransferRefusesEveryOtherUntilClosed) {
   ASSERT_EQ(drive.Open('A'), 1);
   std::vector<char> buffer(512, 'w');
   ASSERT_EQ(drive.Read(buffer.data(), kTwoGig, 512), kTransferSeekFailed);
-  EXPECT_EQ(drive.Read(buffer.data(), 512, 512), kTransferNotIdle) << "read after a failed read";
-  EXPECT_EQ(drive.Write(buffer.data(), 512, 512), kTransferNotIdle) << "write after a failed read";
+  ExpectRefusesTransfers(drive, kDriveReading);
   EXPECT_EQ(drive.Open('A'), kDriveReading) << "Open while a handle is held reports the state";
   EXPECT_EQ(drive.State(), kDriveReading);
   drive.Close();
   ASSERT_EQ(drive.Open('A'), 1);
   ASSERT_EQ(drive.Write(buffer.data(), kTwoGig, 512), kTransferSeekFailed);
-  EXPECT_EQ(drive.Read(buffer.data(), 512, 512), kTransferNotIdle) << "read after a failed write";
+  ExpectRefusesTransfers(drive, kDriveWriting);
   EXPECT_EQ(drive.Open('B'), kDriveWriting);
   drive.Close();
   ASSERT_EQ(drive.Open('A'), 1);
@@ -207,8 +207,7 @@ TEST_F(RawDriveTest, AWriteTheDeviceRefusesIsAFailedTransfer) {
   ASSERT_EQ(drive.Open('A'), 1);
   std::string data(512, 'x');
   EXPECT_EQ(drive.Write(data.data(), 0, 512), kTransferFailed);
-  EXPECT_EQ(drive.State(), kDriveWriting);
-  EXPECT_EQ(drive.Read(&data[0], 0, 512), kTransferNotIdle);
+  ExpectRefusesTransfers(drive, kDriveWriting);
   drive.Close();
   DetachDrives();  // the table of the test's images again
 }
@@ -218,10 +217,9 @@ TEST_F(RawDriveTest, OpeningAMissingDriveFails) {
   AttachDrive(0, OrdinaryDisk(16));
   for (const char letter : {'B', 'Z', 'g', '@'}) {
     RawDrive drive;
-    EXPECT_EQ(drive.Open(letter), -1) << "letter " << letter;
-    EXPECT_EQ(drive.State(), kDriveUnopened) << "letter " << letter;
-    char buffer[512];
-    EXPECT_EQ(drive.Read(buffer, 0, 512), kTransferNotIdle);
+    SCOPED_TRACE(std::string("letter ") + letter);
+    EXPECT_EQ(drive.Open(letter), -1);
+    ExpectRefusesTransfers(drive, kDriveUnopened);
     EXPECT_EQ(drive.Close(), 0);
     EXPECT_EQ(drive.State(), kDriveClosed);
   }
