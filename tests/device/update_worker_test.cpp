@@ -39,31 +39,18 @@ const char kCopyFailed[] =
 
 // The recorded UI, one short line per event; a box by its first line.
 Lines Trace() {
+  static const char* const kWords[] = {"log ",        "bar create", "bar range ", "bar pos ",
+                                       "bar destroy", "box ",       "wizard last"};
   Lines out;
   for (const UiEvent& e : RecordedUi()) {
-    switch (e.kind) {
-      case UiEvent::kLog:
-        out.push_back("log " + e.text);
-        break;
-      case UiEvent::kProgressCreate:
-        out.push_back("bar create");
-        break;
-      case UiEvent::kProgressRange:
-        out.push_back("bar range " + std::to_string(e.first) + ".." + std::to_string(e.second));
-        break;
-      case UiEvent::kProgressPos:
-        out.push_back("bar pos " + std::to_string(e.first));
-        break;
-      case UiEvent::kProgressDestroy:
-        out.push_back("bar destroy");
-        break;
-      case UiEvent::kErrorBox:
-        out.push_back("box " + e.text.substr(0, e.text.find('\n')));
-        break;
-      case UiEvent::kWizardLast:
-        out.push_back("wizard last");
-        break;
+    std::string line = kWords[e.kind];
+    if (e.kind == UiEvent::kLog) line += e.text;
+    if (e.kind == UiEvent::kErrorBox) line += e.text.substr(0, e.text.find('\n'));
+    if (e.kind == UiEvent::kProgressRange) line += std::to_string(e.first) + "..";
+    if (e.kind == UiEvent::kProgressRange || e.kind == UiEvent::kProgressPos) {
+      line += std::to_string(e.kind == UiEvent::kProgressPos ? e.first : e.second);
     }
+    out.push_back(line);
   }
   return out;
 }
