@@ -195,9 +195,19 @@ void WizardFixture::SetUp() {
   running_ = reinterpret_cast<ZephlarRunningFunction>(
       reinterpret_cast<void*>(GetProcAddress(dll_, ZEPHLAR_RUNNING_EXPORT)));
   ASSERT_TRUE(wizard_ != nullptr && wizardHwnd_ != nullptr && running_ != nullptr);
-  host_ = CreateWindowExA(0, "Static", "host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
-                          nullptr);
-  ASSERT_NE(host_, nullptr);
+  // The first window of a program makes Wine start its desktop process, which
+  // the program before may have left still shutting down: a refusal then is
+  // the desktop's, not the library's, and goes with a moment's wait.
+  DWORD error = 0;
+  WaitUntil(
+      [&] {
+        host_ = CreateWindowExA(0, "Static", "host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                nullptr, nullptr);
+        error = GetLastError();
+        return host_ != nullptr;
+      },
+      10000);
+  ASSERT_NE(host_, nullptr) << "no window could be made, error " << error;
 }
 
 void WizardFixture::TearDown() {
