@@ -39,20 +39,21 @@ bool ReadImage(std::FILE* image, unsigned char* buffer, uint32_t size) {
   return std::fread(buffer, 1, size, image) == size;
 }
 
-CopyResult WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
-                       unsigned char* chunk, ChunkReport report, void* context) {
+CopyOutcome WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
+                        unsigned char* chunk, ChunkReport report, void* context) {
   int32_t written = 0;
   // Stepping by the chunk just moved: the offsets never wrap.
   for (uint32_t done = 0, size = 0; done < length; done += size) {
     size = ChunkAt(done, length);
-    if (!ReadImage(image, chunk, size)) return CopyResult::kImageReadFailed;
+    if (!ReadImage(image, chunk, size)) return {CopyResult::kImageReadFailed, done};
+    // A write that fails may have changed any part of its chunk.
     if (drive.Write(chunk, start + done, size) != static_cast<int32_t>(size)) {
-      return CopyResult::kWriteFailed;
+      return {CopyResult::kWriteFailed, done + size};
     }
     ++written;
     if (report != nullptr) report(written, context);
   }
-  return CopyResult::kDone;
+  return {CopyResult::kDone, length};
 }
 
 CopyResult VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
@@ -71,19 +72,20 @@ CopyResult VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint
 
 }  // namespace
 
-CopyResult CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
-                            uint32_t startOffset, bool verify, ChunkReport report, void* context) {
+CopyOutcome CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
+                             uint32_t startOffset, bool verify, ChunkReport report, void* context) {
   CopyBuffers buffers;
-  if (!buffers.valid()) return CopyResult::kNoBuffer;
+  if (!buffers.valid()) return {CopyResult::kNoBuffer, 0};
   if (report != nullptr) report(0, context);
-  if (startOffset + static_cast<uint64_t>(length) > kReachableBytes)
-    return CopyResult::kWriteFailed;
-  if (std::fseek(image, 0, SEEK_SET) != 0) return CopyResult::kImageReadFailed;
-  const CopyResult written =
+  if (startOffset + static_cast<uint64_t>(length) > kReachableBytes) {
+    return {CopyResult::kWriteFailed, 0};
+  }
+  if (std::fseek(image, 0, SEEK_SET) != 0) return {CopyResult::kImageReadFailed, 0};
+  const CopyOutcome written =
       WriteChunks(drive, image, length, startOffset, buffers.chunk(), report, context);
-  if (written != CopyResult::kDone) return written;
+  if (written.result != CopyResult::kDone) return written;
   // Only what the device has committed is worth reading back.
-  if (drive.Flush() != 1) return CopyResult::kFlushFailed;
-  if (!verify) return CopyResult::kDone;
-  return VerifyChunks(drive, image, length, startOffset, buffers);
+  if (drive.Flush() != 1) return {CopyResult::kFlushFailed, length};
+  if (!verify) return {CopyResult::kDone, length};
+  return {VerifyChunks(drive, image, length, startOffset, buffers), length};
 }

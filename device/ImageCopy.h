@@ -23,6 +23,14 @@ enum class CopyResult {
   kFlushFailed,      // the drive did not commit what it was given
 };
 
+// How a copy ended, and how many bytes from the start of the range it may
+// have changed: 0 when it wrote nothing, up to the end of the chunk whose
+// write failed, or the whole length once every chunk was written.
+struct CopyOutcome {
+  CopyResult result;
+  uint32_t touched;
+};
+
 // Told 0 once the copy has its buffers, before the first write; then, after
 // each chunk written, the number of chunks written so far.
 using ChunkReport = void (*)(int32_t chunksWritten, void* context);
@@ -33,5 +41,5 @@ using ChunkReport = void (*)(int32_t chunksWritten, void* context);
 // back and compares it with the image. `length` must be a whole number of
 // sectors. The drive is flushed after the last chunk, before the read-back.
 // Stops at the first failure. `report` may be null.
-CopyResult CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
-                            uint32_t startOffset, bool verify, ChunkReport report, void* context);
+CopyOutcome CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
+                             uint32_t startOffset, bool verify, ChunkReport report, void* context);

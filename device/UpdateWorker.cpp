@@ -10,6 +10,7 @@
 #include "base/ScopedFile.h"
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
+#include "device/FirmwareBackup.h"
 #include "device/FirmwareImage.h"
 #include "device/MapDump.h"
 #include "device/MapReader.h"
@@ -40,6 +41,13 @@ constexpr char kBoxImageNotOpened[] =
 constexpr char kBoxCopyFailed[] =
     "Error: The firmware partition on your zAze is in an undetermined state and it may not "
     "work correctly!\n\n" ZEPHLAR_SUPPORT_LINE;
+constexpr char kBoxCopyFailedSaved[] =
+    "Error: The firmware partition on your zAze is in an undetermined state and it may not "
+    "work correctly! Its previous firmware is saved in " ZEPHLAR_BACKUP_FILE
+    ".\n\n" ZEPHLAR_SUPPORT_LINE;
+constexpr char kBoxRestored[] =
+    "Error: The new firmware could not be written to your zAze. Its previous firmware is back "
+    "in place.\n\n" ZEPHLAR_SUPPORT_LINE;
 
 constexpr Refusal kCannotWrite = {
     "Firmware not written: this version of Windows cannot write to the zAze.",
@@ -53,6 +61,14 @@ constexpr Refusal kNoFirmwareEntry = {
     "Firmware not written: no firmware partition was found on the zAze.",
     "Error: No firmware partition was found on your zAze! The firmware was not "
     "written.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kBackupUnread = {
+    "Firmware not written: the firmware partition could not be read to save it.",
+    "Error: Unable to read the firmware partition on your zAze to save it! Nothing was written "
+    "to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kNoBackupRoom = {
+    "Firmware not written: no room to keep a copy of the previous firmware.",
+    "Error: Not enough memory or disk space to keep a copy of the firmware on your zAze! Nothing "
+    "was written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kNoChunkBuffer = {
     "Firmware not written: not enough memory.",
     "Error: Not enough memory to update the firmware!\n\n" ZEPHLAR_SUPPORT_LINE};
@@ -71,41 +87,60 @@ void ReportToProgressBar(int32_t chunksWritten, void*) {
   }
 }
 
-enum class FileCopy {
-  kWritten,    // written and read back equal
-  kNotOpened,  // the image could not be opened; nothing written
-  kRefused,    // refused before the first write, and told to the user here
-  kFailed,     // the copy failed part way
-};
+// Puts back what a failed copy may have changed; the user is told either way.
+void RollBack(RawDrive& drive, char letter, const FirmwareBackup& backup, uint32_t touched) {
+  if (touched == 0 || backup.Restore(drive, letter, touched)) {
+    LogStatus("Previous firmware restored.");
+    ShowUpdateError(kBoxRestored);
+  } else {
+    LogStatus("Unable to restore the previous firmware!");
+    ShowUpdateError(backup.InFile() ? kBoxCopyFailedSaved : kBoxCopyFailed);
+  }
+}
 
-// The image into the partition of entry `index`.
-FileCopy CopyFirmwareFile(RawDrive& drive, const MapView& map, uint32_t index) {
+// The image into the partition of entry `index`, with the sectors it
+// replaces saved first; the user is told of the outcome. False when the
+// image cannot be opened.
+bool CopyFirmwareFile(RawDrive& drive, char letter, const MapView& map, uint32_t index) {
   char path[sizeof FirmwarePath];
   std::memcpy(path, FirmwarePath, sizeof path);
   path[sizeof path - 1] = '\0';  // the field may be full
   ScopedFile image(std::fopen(path, "rb"));
-  if (image.get() == nullptr) return FileCopy::kNotOpened;
+  if (image.get() == nullptr) return false;
   const long length = MeasureImage(image.get());
   if (const Refusal* refusal = RefusalFor(map, index, length)) {
     Refuse(*refusal);
-    return FileCopy::kRefused;
+    return true;
   }
   const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
-  const CopyResult copied = CopyImageToDrive(drive, image.get(), static_cast<uint32_t>(length),
-                                             start, true, ReportToProgressBar, nullptr);
-  if (copied == CopyResult::kNoBuffer) {
-    Refuse(kNoChunkBuffer);
-    return FileCopy::kRefused;
+  FirmwareBackup backup;
+  const BackupSave saved = backup.Save(drive, start, static_cast<uint32_t>(length));
+  if (saved != BackupSave::kSaved) {
+    Refuse(saved == BackupSave::kReadFailed ? kBackupUnread : kNoBackupRoom);
+    return true;
   }
-  if (copied == CopyResult::kVerifyFailed) {
+  const CopyOutcome copied = CopyImageToDrive(drive, image.get(), static_cast<uint32_t>(length),
+                                              start, true, ReportToProgressBar, nullptr);
+  if (copied.result == CopyResult::kNoBuffer) {
+    Refuse(kNoChunkBuffer);
+    return true;
+  }
+  if (copied.result == CopyResult::kVerifyFailed) {
     LogStatus("Firmware verification failed!");
-  } else if (copied == CopyResult::kFlushFailed) {
+  } else if (copied.result == CopyResult::kFlushFailed) {
     LogStatus("The drive did not confirm that the firmware was written!");
-  } else if (copied != CopyResult::kDone) {
+  } else if (copied.result != CopyResult::kDone) {
     LogStatus("Error quiting");
   }
   ProgressBarDestroy();
-  return copied == CopyResult::kDone ? FileCopy::kWritten : FileCopy::kFailed;
+  if (copied.result == CopyResult::kDone) {
+    LogStatus("Firmware verified.");
+    LogStatus("Updated firmware!");
+  } else {
+    LogStatus("Unable to update firmware!");
+    RollBack(drive, letter, backup, copied.touched);
+  }
+  return true;
 }
 
 void LogPartitionSize(uint32_t blocks) {
@@ -120,25 +155,16 @@ void LogPartitionSize(uint32_t blocks) {
 
 // False when the walk is to end here (the image cannot be opened); the
 // user has been told of the outcome either way.
-bool UpdateFirmware(RawDrive& drive, const MapView& map, uint32_t index, DumpFile& dump) {
+bool UpdateFirmware(RawDrive& drive, char letter, const MapView& map, uint32_t index,
+                    DumpFile& dump) {
   dump.FirmwareLine();
   LogStatus("Found firmware on zAze!");
   LogPartitionSize(map.entries[index].pmPartBlkCnt);
   LogStatus("Updating firmware with file \"%.259s\"...", FirmwarePath);
-  const FileCopy copied = CopyFirmwareFile(drive, map, index);
-  if (copied == FileCopy::kNotOpened) {
-    ShowUpdateError(kBoxImageNotOpened);
-    LogStatus("Unable to open firmware file!");
-    return false;
-  }
-  if (copied == FileCopy::kWritten) {
-    LogStatus("Firmware verified.");
-    LogStatus("Updated firmware!");
-  } else if (copied == FileCopy::kFailed) {
-    ShowUpdateError(kBoxCopyFailed);
-    LogStatus("Unable to update firmware!");
-  }
-  return true;
+  if (CopyFirmwareFile(drive, letter, map, index)) return true;
+  ShowUpdateError(kBoxImageNotOpened);
+  LogStatus("Unable to open firmware file!");
+  return false;
 }
 
 // Everything after the repair; the drive and the dump are closed on return.
@@ -193,7 +219,7 @@ void UpdateRepairedDrive(char letter) {
     }
     if (HasPartName(entries[i], "firmware")) {
       told = true;
-      if (!UpdateFirmware(drive, map, i, dump)) break;
+      if (!UpdateFirmware(drive, letter, map, i, dump)) break;
     }
     dump.Section(i, count, entries[i]);
   }

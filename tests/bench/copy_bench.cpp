@@ -1,5 +1,7 @@
-// Throughput of the firmware copy against dd with the same block size and the
-// same unbuffered, synchronous writes. Runs in the current directory, which
+// Throughput of the firmware copy, and of the whole update (the backup of
+// what the image replaces, the write, the flush and the read-back), against
+// dd with the same block size and the same unbuffered, synchronous writes;
+// and the peak memory of an update with its backup held. Runs in the current directory, which
 // should lie on a real disk: tmpfs refuses O_DIRECT.
 //
 //   zephlar_copy_bench [rounds]
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "device/FirmwareBackup.h"
 #include "device/RawDrive.h"
 #include "device/UpdateWorker.h"
 #include "tests/support/RecordingUi.h"
@@ -103,19 +106,61 @@ struct Timing {
   double writePass;
 };
 
-bool CopyOurs(bool verify, Timing& timing) {
+// One run of the worker's copy path on drive A; with `backup`, the update's
+// whole path: the sectors the image replaces saved first (timed apart in
+// `backupSeconds`), then the verified copy.
+bool CopyOurs(bool verify, Timing& timing, bool backup = false, double* backupSeconds = nullptr) {
   RawDrive drive;
   if (drive.Open('A') != 1) return false;
   FILE* image = std::fopen(kImage, "rb");
   if (image == nullptr) return false;
   Clock::time_point lastChunk;
   const Clock::time_point start = Clock::now();
+  FirmwareBackup saved;
+  const bool ready =
+      !backup || (saved.Save(drive, kStart, kLength) == BackupSave::kSaved && saved.InFile());
+  const Clock::time_point copyStart = Clock::now();
   const CopyResult copied =
-      CopyImageToDrive(drive, image, kLength, kStart, verify, NoteLastChunk, &lastChunk);
+      ready ? CopyImageToDrive(drive, image, kLength, kStart, verify, NoteLastChunk, &lastChunk)
+                  .result
+            : CopyResult::kNoBuffer;
   const Clock::time_point end = Clock::now();
   std::fclose(image);
-  timing = {Seconds(start, end), Seconds(start, lastChunk)};
+  timing = {Seconds(start, end), Seconds(copyStart, lastChunk)};
+  if (backupSeconds != nullptr) *backupSeconds = Seconds(start, copyStart);
   return copied == CopyResult::kDone;
+}
+
+bool UpdateOurs(Timing& timing, double& backupSeconds) {
+  return CopyOurs(true, timing, true, &backupSeconds);
+}
+
+// Run as "--peak-of copy|update": one verified copy, or one whole update,
+// in a fresh process; prints the process's peak resident memory in kB.
+int PeakRun(const std::string& what) {
+  const char* const table[] = {kDisk};
+  SetRawDriveTable(table, 1);
+  Timing timing = {};
+  double backup = 0;
+  if (!ClearDisk() || !(what == "update" ? UpdateOurs(timing, backup) : CopyOurs(true, timing))) {
+    return 1;
+  }
+  rusage self = {};
+  getrusage(RUSAGE_SELF, &self);
+  std::printf("%ld\n", self.ru_maxrss);
+  return 0;
+}
+
+// The peak of a fresh process of this program running `what` once; -1 when
+// it could not be had.
+long PeakOf(const char* what) {
+  const std::string command =
+      std::string("/proc/") + std::to_string(getpid()) + "/exe --peak-of " + what;
+  FILE* child = popen(command.c_str(), "r");
+  if (child == nullptr) return -1;
+  long peak = -1;
+  if (std::fscanf(child, "%ld", &peak) != 1) peak = -1;
+  return pclose(child) == 0 ? peak : -1;
 }
 
 bool CopyWithDd(double& seconds, const char* extra) {
@@ -137,6 +182,10 @@ void Summary(const char* what, const std::vector<double>& seconds, const char* n
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::string(argv[1]) == "--peak-of") {
+    ResetRecordedUi();
+    return WriteImage() ? PeakRun(argv[2]) : 1;
+  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   if (!WriteImage() || !ClearDisk()) {
     std::fprintf(stderr, "cannot write %s and %s in the current directory\n", kImage, kDisk);
@@ -147,12 +196,12 @@ int main(int argc, char** argv) {
   const char* const table[] = {kDisk};
   SetRawDriveTable(table, 1);
 
-  std::vector<double> plain, verified, writePass, readBack, dd, ddStart;
+  std::vector<double> plain, verified, writePass, readBack, dd, ddStart, whole, backups, wholeWrite;
   for (int round = 0; round < rounds; ++round) {
-    // The three copies take turns at going first; each starts from a cleared
+    // The four runs take turns at going first; each starts from a cleared
     // disk and is checked afterwards.
-    for (int turn = 0; turn < 3; ++turn) {
-      const int which = (round + turn) % 3;
+    for (int turn = 0; turn < 4; ++turn) {
+      const int which = (round + turn) % 4;
       Timing timing = {};
       double seconds = 0;
       bool done = ClearDisk();
@@ -163,6 +212,11 @@ int main(int argc, char** argv) {
           writePass.push_back(timing.writePass);
           readBack.push_back(timing.total - timing.writePass);
         }
+      } else if (done && which == 2) {
+        done = UpdateOurs(timing, seconds);
+        whole.push_back(timing.total);
+        backups.push_back(seconds);
+        wholeWrite.push_back(timing.writePass);
       } else if (done) {
         done = CopyWithDd(seconds, "");
         dd.push_back(seconds);
@@ -175,6 +229,9 @@ int main(int argc, char** argv) {
     double seconds = 0;
     if (CopyWithDd(seconds, " count=0")) ddStart.push_back(seconds);
   }
+  const long peakCopy = PeakOf("copy");
+  const long peakUpdate = PeakOf("update");
+  std::remove(kBackupFileName);
   std::remove(kImage);
   std::remove(kDisk);
 
@@ -194,6 +251,15 @@ int main(int argc, char** argv) {
   std::printf("  read-back pass / write pass: %.3f (median %.1f ms / %.1f ms; target at most 1)\n",
               Median(readBack) / Median(writePass), Median(readBack) * 1e3,
               Median(writePass) * 1e3);
+  Summary("ours, the whole update", whole, ", backup, write, flush and read-back");
+  std::printf("  ratio dd/whole update: %.3f\n", Median(dd) / Median(whole));
+  std::printf("  backup pass / write pass: %.3f (median %.1f ms / %.1f ms; target at most 1)\n",
+              Median(backups) / Median(wholeWrite), Median(backups) * 1e3,
+              Median(wholeWrite) * 1e3);
+  std::printf(
+      "  peak memory of one verified copy: %ld kB; of one update with its backup held: %ld "
+      "kB (the backup is %u kB)\n",
+      peakCopy, peakUpdate, kLength / 1024);
   std::printf("  peak memory of this process: %ld kB\n", self.ru_maxrss);
   return 0;
 }

@@ -7,11 +7,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "device/FirmwareBackup.h"
 #include "device/PartitionMap.h"
 #include "device/UpdateWorker.h"
 #include "tests/support/DiskImage.h"
@@ -65,6 +67,7 @@ struct WorkerRun {
   bool faulted = false;
   int faultedSession = 0;
   bool faultedWrite = false;
+  std::string backup;  // zaze_fw_backup.bin after the run; empty when there is none
 };
 
 bool Updated(const WorkerRun& run) { return LoggedLine(run.events, "Updated firmware!"); }
@@ -82,16 +85,36 @@ int Boxes(const WorkerRun& run) {
   return boxes;
 }
 
-// "repair: read block 1", "worker: write chunk 2", "worker: read back chunk 3".
-std::string Describe(const DriveTransfer& t) {
-  const std::string who = t.session == 1 ? "repair: " : "worker: ";
-  if (t.flush) return who + "flush";
-  const uint32_t block = t.offset / kBlock;
-  if (block < kFirmwareStart) {
-    return who + (t.write ? "write" : "read") + " block " + std::to_string(block);
+// What each transfer of a run is: "repair: read block 1", "worker: backup
+// chunk 1", "worker: write chunk 2", "worker: flush", "worker: read back
+// chunk 3", "restore: read chunk 1", "restore: write chunk 1", ...
+std::vector<std::string> Describe(const std::vector<DriveTransfer>& transfers) {
+  std::vector<std::string> names;
+  bool written = false;  // the worker has written a chunk
+  bool flushed = false;  // the restore has flushed
+  for (const DriveTransfer& t : transfers) {
+    const std::string who = t.session == 1 ? "repair: " : t.session == 2 ? "worker: " : "restore: ";
+    const uint32_t block = t.offset / kBlock;
+    if (t.flush) {
+      flushed = flushed || t.session == 3;
+      names.push_back(who + "flush");
+    } else if (block < kFirmwareStart) {
+      names.push_back(who + (t.write ? "write" : "read") + " block " + std::to_string(block));
+    } else {
+      written = written || (t.write && t.session == 2);
+      const char* what = t.write                      ? "write chunk "
+                         : t.session == 2 && !written ? "backup chunk "
+                         : t.session == 2 || flushed  ? "read back chunk "
+                                                      : "read chunk ";
+      names.push_back(who + what + std::to_string((block - kFirmwareStart) / kChunkSectors + 1));
+    }
   }
-  const uint32_t chunk = (block - kFirmwareStart) / kChunkSectors + 1;
-  return who + (t.write ? "write chunk " : "read back chunk ") + std::to_string(chunk);
+  return names;
+}
+
+bool IsCopyPhase(const std::string& name) {
+  return name.rfind("worker: write chunk", 0) == 0 || name == "worker: flush" ||
+         name.rfind("worker: read back", 0) == 0;
 }
 
 // Changed blocks: the image's own blocks, and in the map only the four numbers
@@ -131,19 +154,31 @@ class FaultInjection : public testing::Test {
 
   static void WriteImage() { SaveFile(kImageName, FirmwareImage(kImageBytes, 13)); }
 
-  // The worker on `disk` as drive A, with transfer `failAt` failing as `fault`.
-  static WorkerRun RunWorker(const DiskImage& disk, uint32_t failAt, DriveFault fault) {
+  // The worker on `disk` as drive A, with transfer `failAt` failing as `fault`
+  // and transfer `alsoAt` as `alsoFault`.
+  static WorkerRun RunWorker(const DiskImage& disk, uint32_t failAt, DriveFault fault,
+                             uint32_t alsoAt = 0, DriveFault alsoFault = DriveFault::kNone) {
+    std::remove(kBackupFileName);
     MemoryDrive drive(disk.Bytes());
     drive.RecordTransfers(true);
     drive.FailTransfer(failAt, fault);
+    drive.AlsoFailTransfer(alsoAt, alsoFault);
     drive.Attach(0);
     ResetRecordedUi();
     FoundDriveLetter = 'A';
     FirmwareUpdateThread(nullptr);
     MemoryDrive::Detach(0);
-    return {disk.Bytes(),           drive.Bytes(),       RecordedUi(),   drive.Log(),
-            drive.Opens(),          drive.Closes(),      drive.IsOpen(), drive.Faulted(),
-            drive.FaultedSession(), drive.FaultedWrite()};
+    return {disk.Bytes(),
+            drive.Bytes(),
+            RecordedUi(),
+            drive.Log(),
+            drive.Opens(),
+            drive.Closes(),
+            drive.IsOpen(),
+            drive.Faulted(),
+            drive.FaultedSession(),
+            drive.FaultedWrite(),
+            ReadWholeFile(kBackupFileName)};
   }
 
   // What must hold for every run, failed or not.
@@ -163,47 +198,82 @@ class FaultInjection : public testing::Test {
     }
   }
 
+  // After a fault in the copy, the flush or the read-back: the partition is
+  // as it was before the update, and the backup file holds what it held.
+  static void ExpectRestored(const WorkerRun& run) {
+    EXPECT_TRUE(Boxed(run, "copy failed, previous firmware restored"));
+    EXPECT_TRUE(run.after.compare(kFirmwareStart * kBlock, kImageBytes, run.before,
+                                  kFirmwareStart * kBlock, kImageBytes) == 0)
+        << "the previous firmware is not back";
+    EXPECT_TRUE(run.backup == run.before.substr(kFirmwareStart * kBlock, kImageBytes))
+        << "the backup file is not the previous firmware";
+  }
+
   // The matrix for one disk: every transfer of a clean run, failed in each
   // of the three ways.
   void FailEveryTransfer(const std::string& name, const DiskImage& disk, uint32_t mapEntries) {
     const WorkerRun clean = RunWorker(disk, 0, DriveFault::kNone);
     ExpectSafe(clean, mapEntries);
     ASSERT_TRUE(Updated(clean)) << DescribeUpdate(clean.events, clean.before, clean.after);
+    const std::vector<std::string> names = Describe(clean.transfers);
     const std::string table = "Faults injected: " + name;
     HardeningTable(table, {"k", "transfer", "error (-3)", "short count", "positioning (-2)"});
     HardeningRow(table, {"none", "-", DescribeUpdate(clean.events, clean.before, clean.after)});
 
+    int injected = 0, afterWrites = 0, restored = 0;
     for (uint32_t k = 1; k <= clean.transfers.size(); ++k) {
-      const DriveTransfer& transfer = clean.transfers[k - 1];
-      std::vector<std::string> cells = {std::to_string(k), Describe(transfer)};
+      const std::string& transfer = names[k - 1];
+      std::vector<std::string> cells = {std::to_string(k), transfer};
       for (DriveFault fault : kFaults) {
-        SCOPED_TRACE(name + ", transfer " + std::to_string(k) + " (" + Describe(transfer) +
+        SCOPED_TRACE(name + ", transfer " + std::to_string(k) + " (" + transfer +
                      "): " + DriveFaultName(fault));
         const WorkerRun run = RunWorker(disk, k, fault);
         ASSERT_TRUE(run.faulted);
         ExpectSafe(run, mapEntries);
+        ++injected;
         // A failed write, or any failed transfer of the worker, is never a
-        // success, and nothing is written after it. Repair tolerates a map
-        // entry it cannot read after the firmware entry; the worker then reads
-        // the whole map again, and a success is checked above.
+        // success, and only the restore writes after it. Repair tolerates a
+        // map entry it cannot read after the firmware entry; the worker then
+        // reads the whole map again, and a success is checked above.
         if (run.faultedWrite || run.faultedSession == 2) {
           EXPECT_FALSE(Updated(run)) << "\"Updated firmware!\" after a failed transfer";
           for (size_t later = k; later < run.transfers.size(); ++later) {
-            EXPECT_FALSE(run.transfers[later].write)
-                << "written after the failure: " << Describe(run.transfers[later]);
+            EXPECT_FALSE(run.transfers[later].write && run.transfers[later].session != 3)
+                << "written after the failure: " << Describe(run.transfers)[later];
           }
         }
         if (run.faultedSession == 1 && run.faultedWrite) {
           EXPECT_TRUE(Boxed(run, "map not repaired"));
         }
-        if (run.faultedSession == 2 &&
-            (transfer.flush || transfer.offset >= kFirmwareStart * kBlock)) {
-          EXPECT_TRUE(Boxed(run, "copy failed")) << "a failed copy or check without its box";
+        if (transfer.rfind("worker: backup", 0) == 0) {
+          EXPECT_TRUE(Boxed(run, "refused: backup unreadable"));
+        }
+        if (IsCopyPhase(transfer)) {
+          ExpectRestored(run);
+          // The restore goes no further than the copy may have written.
+          const std::string& failed = names[k - 1];
+          const uint32_t lastChunk = failed.rfind("worker: write chunk ", 0) == 0
+                                         ? std::stoul(failed.substr(20))
+                                         : kImageBlocks / kChunkSectors + 1;
+          for (const DriveTransfer& t : run.transfers) {
+            EXPECT_TRUE(t.session != 3 || t.flush ||
+                        t.offset < (kFirmwareStart + lastChunk * kChunkSectors) * kBlock)
+                << "the restore asked for more than the copy touched";
+          }
+          ++afterWrites;
+          restored += run.after.compare(kFirmwareStart * kBlock, kImageBytes, run.before,
+                                        kFirmwareStart * kBlock, kImageBytes) == 0;
         }
         cells.push_back(DescribeUpdate(run.events, run.before, run.after));
       }
       HardeningRow(table, cells);
     }
+    HardeningTable("Faults injected: summary",
+                   {"disk", "transfers", "faults injected", "after the first write",
+                    "previous firmware restored byte for byte"});
+    HardeningRow("Faults injected: summary",
+                 {name, std::to_string(clean.transfers.size()), std::to_string(injected),
+                  std::to_string(afterWrites), std::to_string(restored)});
   }
 
   ScratchWorkingDirectory scratch_;  // the dump file has a fixed name
@@ -219,6 +289,43 @@ TEST_F(FaultInjection, EveryTransferOnARepairedZaze) {
 
 TEST_F(FaultInjection, EveryTransferOnAMapWithADriverAfterTheDisk) {
   FailEveryTransfer("a map to rewrite with a driver entry after \"disk\"", MapWithADriver(), 4);
+}
+
+// A fault in the copy, then another in the restore that follows it: the
+// user is told the partition is in an undetermined state and where the
+// previous firmware was saved, and nothing outside the firmware's blocks
+// has changed.
+TEST_F(FaultInjection, EveryTransferOfTheRestoreAfterAFailedCopy) {
+  const DiskImage disk = Marked(ZazeRepaired(), 3);
+  const std::vector<std::string> names = Describe(RunWorker(disk, 0, DriveFault::kNone).transfers);
+  const char table[] = "Faults injected: the restore after a failed copy (a zAze already repaired)";
+  HardeningTable(table, {"copy fault at k (error)", "then at", "error (-3)", "short count",
+                         "positioning (-2)"});
+  for (uint32_t k = 1; k <= names.size(); ++k) {
+    if (!IsCopyPhase(names[k - 1])) continue;
+    const WorkerRun first = RunWorker(disk, k, DriveFault::kError);
+    const std::vector<std::string> firstNames = Describe(first.transfers);
+    for (uint32_t j = k + 1; j <= first.transfers.size(); ++j) {
+      if (first.transfers[j - 1].session != 3) continue;
+      std::vector<std::string> cells = {std::to_string(k) + " " + names[k - 1],
+                                        std::to_string(j) + " " + firstNames[j - 1]};
+      for (DriveFault fault : kFaults) {
+        SCOPED_TRACE(names[k - 1] + ", then " + firstNames[j - 1] + ": " + DriveFaultName(fault));
+        const WorkerRun run = RunWorker(disk, k, DriveFault::kError, j, fault);
+        ExpectSafe(run, 3);
+        EXPECT_FALSE(Updated(run));
+        EXPECT_TRUE(Boxed(run, "copy failed"));
+        EXPECT_TRUE(LoggedLine(run.events, "Unable to restore the previous firmware!"));
+        const bool named = std::any_of(run.events.begin(), run.events.end(), [](const UiEvent& e) {
+          return e.kind == UiEvent::kErrorBox && e.text.find(kBackupFileName) != std::string::npos;
+        });
+        EXPECT_TRUE(named) << "the box does not name the backup file";
+        EXPECT_TRUE(run.backup == run.before.substr(kFirmwareStart * kBlock, kImageBytes));
+        cells.push_back(DescribeUpdate(run.events, run.before, run.after));
+      }
+      HardeningRow(table, cells);
+    }
+  }
 }
 
 // Cuts the image file short once `afterChunk` chunks are written, so that a
@@ -250,7 +357,7 @@ TEST_F(FaultInjection, TheImageFileEndsEarlyWhileItIsCopied) {
     SetProgressPosHook(nullptr, nullptr);
     ExpectSafe(run, 3);
     EXPECT_FALSE(Updated(run));
-    EXPECT_TRUE(Boxed(run, "copy failed"));
+    ExpectRestored(run);
     EXPECT_TRUE(
         LoggedLine(run.events, chunk < 3 ? "Error quiting" : "Firmware verification failed!"));
     HardeningRow(table, {"cut 100 bytes short after chunk " + std::to_string(chunk) + " of 3",

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "device/Contact.h"
+#include "device/FirmwareBackup.h"
 #include "device/PartitionMap.h"
 #include "device/RawDrive.h"
 #include "device/Repair.h"
@@ -33,9 +34,9 @@ constexpr char kDumpName[] = "zaze_pm.txt";
 
 const char kRepairFailed[] = "box Error: Unable to modify the zAze's partition table!";
 const char kEntryReadFailed[] = "box Error: Unable to read from drive!";
-const char kCopyFailed[] =
-    "box Error: The firmware partition on your zAze is in an undetermined state and it may not "
-    "work correctly!";
+const char kRestored[] =
+    "box Error: The new firmware could not be written to your zAze. Its previous firmware is "
+    "back in place.";
 
 // The recorded UI, one short line per event; a box by its first line.
 Lines Trace() {
@@ -270,9 +271,16 @@ Lines Join(Lines head, const Lines& tail) {
   return head;
 }
 
-Lines CopyLines(int32_t chunks) {
-  Lines lines = {"bar create", "bar range 0..114"};
-  for (int32_t k = 1; k <= chunks; ++k) lines.push_back("bar pos " + std::to_string(k));
+std::string SavedLine(size_t bytes) {
+  return "log Saved the " + std::to_string(bytes) + " bytes the update replaces to " +
+         kBackupFileName + ".";
+}
+
+// A copy of `bytes` that succeeds: the backup, then the chunks.
+Lines CopyLines(size_t bytes) {
+  Lines lines = {SavedLine(bytes), "bar create", "bar range 0..114"};
+  const size_t chunks = (bytes + kChunkBytes - 1) / kChunkBytes;
+  for (size_t k = 1; k <= chunks; ++k) lines.push_back("bar pos " + std::to_string(k));
   return Join(lines,
               {"bar destroy", "log Firmware verified.", "log Updated firmware!", "wizard last"});
 }
@@ -288,9 +296,12 @@ TEST_F(UpdateWorker, RepairsAZazeThenWritesAndVerifiesTheImageAtBlock63) {
                    "    <Drive found...>", "    <Checking partition information...>",
                    "Opened zaze_pm.txt successfully, dumping partition map:",
                    "Found firmware on zAze!", "The size of the partition is 33524224 bytes.",
-                   "Updating firmware with file \"firmware.img\"...", "Firmware verified.",
-                   "Updated firmware!"}));
-  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(2)));
+                   "Updating firmware with file \"firmware.img\"...",
+                   "Saved the 40448 bytes the update replaces to zaze_fw_backup.bin.",
+                   "Firmware verified.", "Updated firmware!"}));
+  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(40448)));
+  EXPECT_TRUE(ReadWholeFile(kBackupFileName) == before_.substr(63 * kBlock, image.size()))
+      << "the backup is not what the image replaced";
   EXPECT_TRUE(RecordedErrorBoxes().empty());
 
   EXPECT_EQ(After(0).pmPartBlkCnt, 62u);
@@ -305,17 +316,13 @@ TEST_F(UpdateWorker, RepairsAZazeThenWritesAndVerifiesTheImageAtBlock63) {
 
 // Chunk k lands at block 63 + 63 k; every chunk but the last is full.
 TEST_F(UpdateWorker, CopiesInChunksOf63SectorsUpToAFullBar) {
-  struct Case {
-    size_t bytes;
-    int32_t chunks;
-  };
-  for (const Case& c : {Case{40448, 2}, Case{64512, 2}, Case{32256, 1}, Case{3677184, 114}}) {
-    SCOPED_TRACE(std::to_string(c.bytes) + " bytes");
-    const std::string image = FirmwareImage(c.bytes, 2);
+  for (const size_t bytes : {40448, 64512, 32256, 3677184}) {
+    SCOPED_TRACE(std::to_string(bytes) + " bytes");
+    const std::string image = FirmwareImage(bytes, 2);
     Run(ZazeRepaired(7400), &image);
-    EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(c.chunks)));
+    EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(bytes)));
     EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
-    EXPECT_EQ(ChangesOutside(before_, after_, {{63, static_cast<uint32_t>(c.bytes / kBlock)}}), "");
+    EXPECT_EQ(ChangesOutside(before_, after_, {{63, static_cast<uint32_t>(bytes / kBlock)}}), "");
   }
 }
 
@@ -323,14 +330,14 @@ TEST_F(UpdateWorker, FillsAPartitionExactlyAndWritesOverFreeSpace) {
   // 200 blocks: three full chunks and one of 11 sectors.
   const std::string exact = FirmwareImage(200 * kBlock, 3);
   Run(RepairedMap(63, 200, 263, 600), &exact);
-  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(4)));
+  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(exact.size())));
   EXPECT_TRUE(WrittenAt(63, exact.size()) == exact) << "image not found at block 63";
   EXPECT_EQ(ChangesOutside(before_, after_, {{63, 200}}), "");
 
   // Space that an "Apple_Free" entry claims is nobody's.
   const std::string image = FirmwareImage(100 * kBlock, 4);
   Run(RepairedMap(63, 200, 263, 600, {MakeEntry("Extra", "Apple_Free", 100, 50, 4)}), &image);
-  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(2)));
+  EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(102400), CopyLines(image.size())));
   EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
   ExpectDumpOfMap(4, 1);
 }
@@ -339,7 +346,7 @@ TEST_F(UpdateWorker, UpdatesWhenTheDumpFileCannotBeCreated) {
   fs::create_directory(kDumpName);
   const std::string image = FirmwareImage(40448, 5);
   Run(ZazeRepaired(), &image);
-  Lines expected = Join(FirmwareLines(33524224), CopyLines(2));
+  Lines expected = Join(FirmwareLines(33524224), CopyLines(image.size()));
   expected[1] = "log Unable to open file zaze_pm.txt for writing!";
   EXPECT_EQ(WorkerTrace(), expected);
   EXPECT_TRUE(WrittenAt(63, image.size()) == image) << "image not found at block 63";
@@ -483,18 +490,30 @@ void CutImageAfterFirstChunk(int32_t position, void*) {
   if (position == 1) fs::resize_file(kImageName, kChunkBytes);
 }
 
-TEST_F(UpdateWorker, ShowsE7AndGoesOnWithTheMapWhenTheCopyFails) {
+// The chunk written before the failure is put back from the backup, kept
+// in memory when its file cannot be written.
+TEST_F(UpdateWorker, PutsThePreviousFirmwareBackWhenTheCopyFails) {
   const std::string image = FirmwareImage(40448, 8);
-  SetProgressPosHook(CutImageAfterFirstChunk, nullptr);
-  Run(ZazeRepaired(), &image);
-  SetProgressPosHook(nullptr, nullptr);
-  EXPECT_EQ(WorkerTrace(),
-            Join(FirmwareLines(33524224),
-                 {"bar create", "bar range 0..114", "bar pos 1", "log Error quiting", "bar destroy",
-                  kCopyFailed, "log Unable to update firmware!", "wizard last"}));
-  EXPECT_EQ("", ChangesOutside(before_, after_, {{63, kChunkSectors}}));
-  EXPECT_TRUE(WrittenAt(63, kChunkBytes) == image.substr(0, kChunkBytes));
-  ExpectDumpOfMap(3, 1);
+  for (const bool fileWritable : {true, false}) {
+    SCOPED_TRACE(fileWritable ? "backup file written" : "backup file not writable");
+    fs::remove(kBackupFileName);
+    if (!fileWritable) fs::create_directory(kBackupFileName);
+    SetProgressPosHook(CutImageAfterFirstChunk, nullptr);
+    Run(ZazeRepaired(), &image);
+    SetProgressPosHook(nullptr, nullptr);
+    const std::string backupLine =
+        fileWritable ? SavedLine(image.size())
+                     : "log Unable to write zaze_fw_backup.bin: the previous firmware is kept "
+                       "in memory only.";
+    EXPECT_EQ(WorkerTrace(),
+              Join(FirmwareLines(33524224),
+                   {backupLine, "bar create", "bar range 0..114", "bar pos 1", "log Error quiting",
+                    "bar destroy", "log Unable to update firmware!",
+                    "log Previous firmware restored.", kRestored, "wizard last"}));
+    EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+    ExpectDumpOfMap(3, 1);
+    fs::remove(kBackupFileName);
+  }
 }
 
 // ---- Refusals: nothing written, the map still dumped ---------------------
@@ -585,7 +604,7 @@ CopyResult CopyAlone(const std::string& image, bool verify, uint32_t offset, int
   }
   Tamper tamper = {&drive, offset, afterChunk, {}};
   const CopyResult copied =
-      CopyImageToDrive(drive, file, 64512, 32256, verify, TamperAfterChunk, &tamper);
+      CopyImageToDrive(drive, file, 64512, 32256, verify, TamperAfterChunk, &tamper).result;
   std::fclose(file);
   reports = tamper.reports;
   return copied;

@@ -81,6 +81,9 @@ void CutImageToOneChunk() {
   CloseHandle(image);
 }
 
+// The drive refuses the second chunk of the copy, after taking the first.
+void FailSecondChunk() { FailLibraryWrite(2); }
+
 // The image file changed between its check and Next.
 void DeleteImage() { ASSERT_TRUE(DeleteFileA("firmware.img")); }
 void ReplaceImageWithAnotherFile() { WriteBytes("firmware.img", Pattern(4 * kSector, 6)); }
@@ -110,6 +113,10 @@ struct WorkerError {
 void PrintTo(const WorkerError& error, std::ostream* out) { *out << error.name; }
 
 std::string Box(const std::string& first) { return first + "\n\n" ZEPHLAR_SUPPORT_LINE; }
+
+const std::string kRestored = Box(
+    "Error: The new firmware could not be written to your zAze. Its previous firmware is back in "
+    "place.");
 
 const WorkerError kErrors[] = {
     {"NoFirmwareEntry",
@@ -209,12 +216,20 @@ const WorkerError kErrors[] = {
      StandardZaze,
      79 * kSector,
      nullptr,
-     {Box("Error: The firmware partition on your zAze is in an undetermined state and it may "
-          "not work correctly!")},
-     {{1, 2}, {63, 63}},
+     {kRestored},
+     {{1, 2}},
      kBarMade,
      CutImageToOneChunk,
-     "Error quiting"},
+     "Previous firmware restored."},
+    {"WriteFailsMidCopy",
+     StandardZaze,
+     79 * kSector,
+     nullptr,
+     {kRestored},
+     {{1, 2}},
+     kBarMade,
+     FailSecondChunk,
+     "Previous firmware restored."},
     {"RepairWouldOverlapData",
      DataAfterBlock163,
      101 * kSector,

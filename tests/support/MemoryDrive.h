@@ -60,6 +60,8 @@ class MemoryDrive {
   void Reset() {
     failAt_ = 0;
     fault_ = DriveFault::kNone;
+    alsoAt_ = 0;
+    alsoFault_ = DriveFault::kNone;
     open_ = false;
     opens_ = closes_ = 0;
     transfers_ = 0;
@@ -77,6 +79,12 @@ class MemoryDrive {
   void FailTransfer(uint32_t number, DriveFault fault) {
     failAt_ = number;
     fault_ = fault;
+  }
+  // A second transfer that fails too, after the first chosen one (a restore
+  // that meets a fault of its own); Faulted() and the rest tell of the first.
+  void AlsoFailTransfer(uint32_t number, DriveFault fault) {
+    alsoAt_ = number;
+    alsoFault_ = fault;
   }
   // Called when the chosen transfer fails, before the failure is returned.
   void OnFault(void (*hook)(void* context), void* context) {
@@ -121,6 +129,7 @@ class MemoryDrive {
   DriveFault Next(bool write, uint32_t offset, uint32_t length, bool flush = false) {
     ++transfers_;
     if (recording_) log_.push_back({write, offset, length, opens_, flush});
+    if (transfers_ == alsoAt_) return alsoFault_;
     if (transfers_ != failAt_ || fault_ == DriveFault::kNone) return DriveFault::kNone;
     faultedSession_ = opens_;
     faultedWrite_ = write;
@@ -176,6 +185,8 @@ class MemoryDrive {
   RawDriveBackend backend_;
   uint32_t failAt_ = 0;
   DriveFault fault_ = DriveFault::kNone;
+  uint32_t alsoAt_ = 0;
+  DriveFault alsoFault_ = DriveFault::kNone;
   bool recording_ = false;
   bool open_ = false;
   int opens_ = 0;
