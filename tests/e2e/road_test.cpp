@@ -166,6 +166,8 @@ TEST_F(E2eRoad, FromTheDevicePromptToTheLastPage) {
       "Found firmware on zAze!",
       "The size of the partition is 33524224 bytes.",
       AsLogged("Updating firmware with file \"" + firmwarePath + "\"..."),
+      "Saved the " + std::to_string(image.size()) + " bytes the update replaces to " +
+          "zaze_fw_backup.bin.",
       "Firmware verified.",
       "Updated firmware!",
   };
