@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "resources/resource.h"
 #include "tests/support/TestFiles.h"
 
 static BOOL CALLBACK CollectChild(HWND child, LPARAM lParam) {
@@ -177,6 +178,19 @@ int DrawnCell(HMODULE dll, const Capture& capture, int stripId, int left, int to
   return -1;
 }
 
+std::string DrawnButtons(HMODULE dll, HWND wizard) {
+  static const char* const kLooks[] = {"normal", "disabled", "pressed"};
+  const Capture page = CaptureClient(wizard);
+  auto look = [&](int stripId, int left) -> std::string {
+    const int cell = DrawnCell(dll, page, stripId, left, 404);
+    return cell >= 0 && cell < 3 ? kLooks[cell] : "?";
+  };
+  const bool ok = DrawnCell(dll, page, IDB_BTN_OK, 278, 404) >= 0;
+  return "Back " + look(IDB_BTN_BACK, 194) + (ok ? ", OK " : ", Next ") +
+         look(ok ? IDB_BTN_OK : IDB_BTN_NEXT, 278) + ", Cancel " +
+         look(IDB_BTN_CANCEL, CancelPoint(wizard).x - 40);
+}
+
 void WizardFixture::SetUp() {
   char directory[MAX_PATH] = "";
   GetCurrentDirectoryA(sizeof directory, directory);
@@ -241,7 +255,17 @@ HWND WizardFixture::OpenModeless() {
   return wizards.empty() ? nullptr : wizards.front();
 }
 
+HWND WizardFixture::OpenOn(const std::string& script) {
+  WriteScript(script);
+  return OpenModeless();
+}
+
 int WizardFixture::PageShown(HWND wizard) { return PageOnScreen(wizard); }
+
+int WizardFixture::PageAfter(HWND wizard, POINT at, int clicks) {
+  for (int i = 0; i < clicks; ++i) Click(wizard, at);
+  return PageShown(wizard);
+}
 
 std::string PagedScript(int pages, const std::string& extra, int declared) {
   std::string script = "steps " + std::to_string(declared < 0 ? pages : declared) + "\n";

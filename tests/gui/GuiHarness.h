@@ -56,6 +56,10 @@ bool SaveWindowBmp(HWND window, const std::string& path);
 // Which cell (0 to 3) of the strip bitmap `stripId` in `dll` the drawn button
 // at client corner (left, top) shows; -1 when it shows none of them.
 int DrawnCell(HMODULE dll, const Capture& capture, int stripId, int left, int top);
+// What the wizard's drawn buttons show, as "Back <look>, Next <look>, Cancel
+// <look>": each look is normal, disabled or pressed (or "?" for none of the
+// cells), and Next's place reads "OK" where it shows the OK strip.
+std::string DrawnButtons(HMODULE dll, HWND wizard);
 
 // The fixture: a scratch directory as the current directory, the DLL loaded
 // afresh (so every test starts from the library's load-time state), its
@@ -70,8 +74,12 @@ class WizardFixture : public ::testing::Test {
   void WriteScript(const std::string& text);
   // Opens the modeless wizard under the host window; null if none appeared.
   HWND OpenModeless();
+  // Writes `script` as WriteScript does and opens the modeless wizard on it.
+  HWND OpenOn(const std::string& script);
   // The number of the page shown, read from its "page N" label; 0 for none.
   int PageShown(HWND wizard);
+  // Clicks the wizard's client point `at` `clicks` times; the page shown then.
+  int PageAfter(HWND wizard, POINT at, int clicks = 1);
 
   HMODULE dll_ = nullptr;
   ZephlarWizardFunction wizard_ = nullptr;

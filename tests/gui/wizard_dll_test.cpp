@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "resources/resource.h"
 #include "tests/gui/GuiHarness.h"
 
@@ -15,9 +17,8 @@ using WizardControls = WizardFixture;
 using WizardLook = WizardFixture;
 
 TEST_F(WizardLifetime, RunningIsOneOnlyWhileAModelessWizardIsOpen) {
-  WriteScript(PagedScript(2));
   EXPECT_EQ(0, running_());
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(2));
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(1, running_());
   EXPECT_TRUE(IsWindowVisible(wizard));
@@ -79,30 +80,23 @@ TEST_F(WizardLifetime, ModalWizardBlocksItsCallerAndIsNotRunning) {
 }
 
 TEST_F(WizardLifetime, ReadsTheScriptAgainAtEachOpeningAndResumesItsStep) {
-  WriteScript(PagedScript(2, "step1.forward.1\n"));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(2, "step1.forward.1\n"));
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(1, PageShown(wizard));
-  Click(wizard, kNextPoint);
-  EXPECT_EQ(2, PageShown(wizard));
+  EXPECT_EQ(2, PageAfter(wizard, kNextPoint));
   Click(wizard, CancelPoint(wizard));
 
   // The page the last wizard left is the first one shown, with the new text.
-  WriteScript(PagedScript(2, "step2.controls1.value.page 22\n"));
-  wizard = OpenModeless();
+  wizard = OpenOn(PagedScript(2, "step2.controls1.value.page 22\n"));
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(22, PageShown(wizard));
 }
 
 TEST_F(WizardLifetime, WithoutAScriptOnlyCancelWorks) {
-  WriteScript("");  // no pages: only the lines that skip the search
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn("");  // no pages: only the lines that skip the search
   ASSERT_NE(wizard, nullptr);
   EXPECT_TRUE(VisibleChildren(wizard).empty());
-  const Capture page = CaptureClient(wizard);
-  EXPECT_EQ(1, DrawnCell(dll_, page, IDB_BTN_BACK, 194, 404));
-  EXPECT_EQ(1, DrawnCell(dll_, page, IDB_BTN_NEXT, 278, 404));
-  EXPECT_EQ(0, DrawnCell(dll_, page, IDB_BTN_CANCEL, CancelPoint(wizard).x - 40, 404));
+  EXPECT_EQ("Back disabled, Next disabled, Cancel normal", DrawnButtons(dll_, wizard));
   Click(wizard, kNextPoint);
   Click(wizard, kBackPoint);
   EXPECT_EQ(1, running_());
@@ -111,50 +105,39 @@ TEST_F(WizardLifetime, WithoutAScriptOnlyCancelWorks) {
 }
 
 TEST_F(WizardNavigation, BackAndNextFollowTheFlagsOfThePageShown) {
-  WriteScript(PagedScript(3,
-                          "step1.back.1\nstep1.forward.1\n"
-                          "step2.forward.1\n"
-                          "step3.back.1\n"));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(3,
+                                   "step1.back.1\nstep1.forward.1\n"
+                                   "step2.forward.1\n"
+                                   "step3.back.1\n"));
   ASSERT_NE(wizard, nullptr);
   // Back on the first page stays there but makes the page again.
   const HWND firstLabel = VisibleChildren(wizard).at(0).window;
-  Click(wizard, kBackPoint);
-  EXPECT_EQ(1, PageShown(wizard));
+  EXPECT_EQ(1, PageAfter(wizard, kBackPoint));
   EXPECT_FALSE(IsWindow(firstLabel));
 
-  Click(wizard, kNextPoint);
-  ASSERT_EQ(2, PageShown(wizard));
-  EXPECT_EQ(1, DrawnCell(dll_, CaptureClient(wizard), IDB_BTN_BACK, 194, 404));
-  Click(wizard, kBackPoint);  // disabled: nothing is sent
-  EXPECT_EQ(2, PageShown(wizard));
+  ASSERT_EQ(2, PageAfter(wizard, kNextPoint));
+  EXPECT_EQ("Back disabled, Next normal, Cancel normal", DrawnButtons(dll_, wizard));
+  EXPECT_EQ(2, PageAfter(wizard, kBackPoint));  // disabled: nothing is sent
 
-  Click(wizard, kNextPoint);
-  ASSERT_EQ(3, PageShown(wizard));
-  const Capture last = CaptureClient(wizard);
-  EXPECT_EQ(0, DrawnCell(dll_, last, IDB_BTN_BACK, 194, 404));
-  EXPECT_EQ(1, DrawnCell(dll_, last, IDB_BTN_NEXT, 278, 404));
-  Click(wizard, kBackPoint);
-  EXPECT_EQ(2, PageShown(wizard));
+  ASSERT_EQ(3, PageAfter(wizard, kNextPoint));
+  EXPECT_EQ("Back normal, Next disabled, Cancel normal", DrawnButtons(dll_, wizard));
+  EXPECT_EQ(2, PageAfter(wizard, kBackPoint));
 }
 
 TEST_F(WizardNavigation, NextStaysOnTheLastPageUnlessItFinishes) {
-  WriteScript(PagedScript(1, "step1.finish.1\n"));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(1, "step1.finish.1\n"));
   ASSERT_NE(wizard, nullptr);
-  EXPECT_EQ(0, DrawnCell(dll_, CaptureClient(wizard), IDB_BTN_OK, 278, 404));
+  EXPECT_EQ("Back disabled, OK normal, Cancel normal", DrawnButtons(dll_, wizard));
   Click(wizard, kNextPoint);
   EXPECT_FALSE(IsWindow(wizard));
   EXPECT_EQ(0, running_());
 
-  WriteScript(PagedScript(2, "step1.finish.0\nstep1.forward.1\nstep2.forward.1\n"));
-  wizard = OpenModeless();
+  wizard = OpenOn(PagedScript(2, "step1.finish.0\nstep1.forward.1\nstep2.forward.1\n"));
   ASSERT_NE(wizard, nullptr);
-  EXPECT_EQ(0, DrawnCell(dll_, CaptureClient(wizard), IDB_BTN_NEXT, 278, 404));
+  EXPECT_EQ("Back disabled, Next normal, Cancel normal", DrawnButtons(dll_, wizard));
   Click(wizard, kNextPoint);
   const HWND label = VisibleChildren(wizard).at(0).window;
-  Click(wizard, kNextPoint);
-  EXPECT_EQ(2, PageShown(wizard));
+  EXPECT_EQ(2, PageAfter(wizard, kNextPoint));
   EXPECT_FALSE(IsWindow(label));  // shown again
 }
 
@@ -163,46 +146,38 @@ TEST_F(WizardNavigation, StaysWithinTheTableWhateverTheScriptDeclares) {
   for (int n = 1; n <= 10; ++n) {
     both += "step" + std::to_string(n) + ".forward.1\nstep" + std::to_string(n) + ".back.1\n";
   }
-  WriteScript(PagedScript(10, both, 40));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(10, both, 40));
   ASSERT_NE(wizard, nullptr);
-  for (int i = 0; i < 12; ++i) Click(wizard, kNextPoint);
-  EXPECT_EQ(10, PageShown(wizard));
+  EXPECT_EQ(10, PageAfter(wizard, kNextPoint, 12));
   SendMessageA(wizard, WM_COMMAND, ID_WIZARD_LAST, 0);
   EXPECT_EQ(10, PageShown(wizard));
   Click(wizard, CancelPoint(wizard));
 
   // A shorter script resumes on its own last page, not on the older
   // script's page 10 that the table still holds.
-  WriteScript(PagedScript(3, both));
-  wizard = OpenModeless();
+  wizard = OpenOn(PagedScript(3, both));
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(3, PageShown(wizard));
-  Click(wizard, kNextPoint);
-  EXPECT_EQ(3, PageShown(wizard));
+  EXPECT_EQ(3, PageAfter(wizard, kNextPoint));
   Click(wizard, CancelPoint(wizard));
 
   // A count of 0 keeps the first page, and so does the last-page command.
-  WriteScript("steps 0\n" + PagedScript(3, both).substr(8));
-  wizard = OpenModeless();
+  wizard = OpenOn("steps 0\n" + PagedScript(3, both).substr(8));
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(1, PageShown(wizard));
-  for (int i = 0; i < 12; ++i) Click(wizard, kBackPoint);
-  EXPECT_EQ(1, PageShown(wizard));
-  Click(wizard, kNextPoint);
-  EXPECT_EQ(1, PageShown(wizard));
+  EXPECT_EQ(1, PageAfter(wizard, kBackPoint, 12));
+  EXPECT_EQ(1, PageAfter(wizard, kNextPoint));
   SendMessageA(wizard, WM_COMMAND, ID_WIZARD_LAST, 0);
   EXPECT_EQ(1, PageShown(wizard));
 }
 
 TEST_F(WizardNavigation, AReleaseOffAPressedButtonSendsNothing) {
-  WriteScript(PagedScript(2, "step1.forward.1\n"));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(2, "step1.forward.1\n"));
   ASSERT_NE(wizard, nullptr);
   Press(wizard, kNextPoint);
-  EXPECT_EQ(2, DrawnCell(dll_, CaptureClient(wizard), IDB_BTN_NEXT, 278, 404));
+  EXPECT_EQ("Back disabled, Next pressed, Cancel normal", DrawnButtons(dll_, wizard));
   Release(wizard, kBackgroundPoint);
-  EXPECT_EQ(0, DrawnCell(dll_, CaptureClient(wizard), IDB_BTN_NEXT, 278, 404));
+  EXPECT_EQ("Back disabled, Next normal, Cancel normal", DrawnButtons(dll_, wizard));
   EXPECT_EQ(1, PageShown(wizard));
   // Edges belong to the button: a release on Next's bottom right corner.
   Press(wizard, kNextPoint);
@@ -212,7 +187,7 @@ TEST_F(WizardNavigation, AReleaseOffAPressedButtonSendsNothing) {
 
 // Presses at `at`, moves with the button down, moves the cursor by (30, 20)
 // and lets one drag step run; returns how far the window went.
-POINT DragBy(HWND wizard, POINT at) {
+std::pair<LONG, LONG> DragBy(HWND wizard, POINT at) {
   RECT before, after;
   GetWindowRect(wizard, &before);
   SetCursorPos(400, 300);
@@ -232,18 +207,12 @@ POINT DragBy(HWND wizard, POINT at) {
 }
 
 TEST_F(WizardNavigation, DragsFromFreeSpotsAndDisabledButtonsOnly) {
-  WriteScript(PagedScript(1));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(1));
   ASSERT_NE(wizard, nullptr);
-  POINT moved = DragBy(wizard, kBackgroundPoint);
-  EXPECT_EQ(30, moved.x);
-  EXPECT_EQ(20, moved.y);
-  moved = DragBy(wizard, kBackPoint);  // disabled on this page
-  EXPECT_EQ(30, moved.x);
-  EXPECT_EQ(20, moved.y);
-  moved = DragBy(wizard, CancelPoint(wizard));
-  EXPECT_EQ(0, moved.x);
-  EXPECT_EQ(0, moved.y);
+  const std::pair<LONG, LONG> along(30, 20), still(0, 0);
+  EXPECT_EQ(along, DragBy(wizard, kBackgroundPoint));
+  EXPECT_EQ(along, DragBy(wizard, kBackPoint));  // disabled on this page
+  EXPECT_EQ(still, DragBy(wizard, CancelPoint(wizard)));
   EXPECT_EQ(1, running_());  // the release off Cancel closed nothing
 }
 
@@ -260,8 +229,7 @@ void LetGoAt(POINT at) {
 }
 
 TEST_F(WizardNavigation, ADragEndsWhereverTheButtonIsLetGo) {
-  WriteScript(PagedScript(1));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(1));
   ASSERT_NE(wizard, nullptr);
   const std::vector<ChildInfo> children = VisibleChildren(wizard);
   ASSERT_FALSE(children.empty());
@@ -303,7 +271,7 @@ std::string Controls(int step, int slot, const std::string& fields) {
 }
 
 TEST_F(WizardControls, EachPageMakesItsOwnWindows) {
-  WriteScript(
+  HWND wizard = OpenOn(
       "steps 3\nstep1.numcontrols.7\nstep1.forward.1\nstep2.numcontrols.2\n"
       "step2.forward.1\nstep2.back.1\nstep3.numcontrols.0\nstep3.back.1\n" +
       Controls(1, 1, "type.1;x.210;y.100;width.150;height.30;value.Two~lines") +
@@ -316,7 +284,6 @@ TEST_F(WizardControls, EachPageMakesItsOwnWindows) {
       // An action code that does nothing: 5 would ask to go on line.
       Controls(2, 1, "type.5;selected.9;value.http://127.0.0.1/") +
       Controls(2, 2, "type.6;x.220;y.120;width.100;height.50;dest.77") + "end\n");
-  HWND wizard = OpenModeless();
   ASSERT_NE(wizard, nullptr);
   std::vector<ChildInfo> children = VisibleChildren(wizard);
   ASSERT_EQ(6u, children.size());
@@ -377,19 +344,17 @@ TEST_F(WizardControls, NoMoreThanTenWindowsWhateverTheCount) {
                            ";y.60;width.15;"
                            "height.15;value.L");
   }
-  WriteScript(script + "end\n");
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(script + "end\n");
   ASSERT_NE(wizard, nullptr);
   EXPECT_EQ(10u, VisibleChildren(wizard).size());
 }
 
 TEST_F(WizardLook, ShapeButtonsAndTextsSitWhereTheyBelong) {
-  WriteScript(PagedScript(2,
-                          "step1.text.Body text of the first page, long enough to wrap "
-                          "over more than one line of the text box.\n"
-                          "step1.textboxtop.1\nstep1.forward.1\n"
-                          "step2.text.Not drawn.\nstep2.back.1\nstep2.finish.1\n"));
-  HWND wizard = OpenModeless();
+  HWND wizard = OpenOn(PagedScript(2,
+                                   "step1.text.Body text of the first page, long enough to wrap "
+                                   "over more than one line of the text box.\n"
+                                   "step1.textboxtop.1\nstep1.forward.1\n"
+                                   "step2.text.Not drawn.\nstep2.back.1\nstep2.finish.1\n"));
   ASSERT_NE(wizard, nullptr);
   HRGN region = CreateRectRgn(0, 0, 0, 0);
   ASSERT_NE(ERROR, GetWindowRgn(wizard, region));
@@ -416,17 +381,16 @@ TEST_F(WizardLook, ShapeButtonsAndTextsSitWhereTheyBelong) {
   const Capture first = CaptureClient(wizard);
   EXPECT_GT(darkPixels(first, 210, 35, 572, 55), 50);
   EXPECT_GT(darkPixels(first, 210, 55, 572, 95), 50);
-  EXPECT_EQ(0, DrawnCell(dll_, first, IDB_BTN_NEXT, 278, 404));
-  EXPECT_EQ(1, DrawnCell(dll_, first, IDB_BTN_BACK, 194, 404));
+  EXPECT_EQ("Back disabled, Next normal, Cancel normal", DrawnButtons(dll_, wizard));
   Click(wizard, kNextPoint);
   const Capture second = CaptureClient(wizard);
   EXPECT_GT(darkPixels(second, 210, 35, 572, 55), 50);
   EXPECT_EQ(0, darkPixels(second, 210, 58, 572, 95));
-  EXPECT_EQ(0, DrawnCell(dll_, second, IDB_BTN_OK, 278, 404));
+  EXPECT_EQ("Back normal, OK normal, Cancel normal", DrawnButtons(dll_, wizard));
 }
 
 TEST_F(WizardLook, SavesAScreenshotOfEveryPage) {
-  WriteScript(
+  HWND wizard = OpenOn(
       "steps 3\n"
       "step1.title.Welcome~Step %d of %d\nstep1.textboxtop.1\nstep1.forward.1\n"
       "step1.text.This wizard brings new firmware to your zAze.~~Attach it and press Next.\n"
@@ -440,7 +404,6 @@ TEST_F(WizardLook, SavesAScreenshotOfEveryPage) {
       Controls(2, 3, "type.6;x.210;y.205;width.340;height.95;dest.5345") +
       "step3.title.Done~Step %d of %d\nstep3.textboxtop.1\nstep3.back.1\nstep3.finish.1\n"
       "step3.text.The firmware has been written.\nend\n");
-  HWND wizard = OpenModeless();
   ASSERT_NE(wizard, nullptr);
   CreateDirectoryA(ZEPHLAR_SCREENSHOT_DIR, nullptr);
   for (int page = 1; page <= 3; ++page) {
