@@ -34,6 +34,12 @@ bool ScratchFolder::Write(const std::string& name, const std::string& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
+std::string ShippedScriptWith(const std::string& lines) {
+  std::string script = ReadWholeFile(ZEPHLAR_DEFAULT_SCRIPT);
+  const size_t end = script.find("\nend");
+  return end == std::string::npos ? script : script.insert(end + 1, lines);
+}
+
 std::string FullPath(const std::string& path) {
   char full[MAX_PATH] = "";
   const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);

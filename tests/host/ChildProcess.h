@@ -27,6 +27,10 @@ class ScratchFolder {
   std::vector<std::string> files_;
 };
 
+// The step script that ships, with `lines` read just before its "end" line,
+// where they override what the script set.
+std::string ShippedScriptWith(const std::string& lines);
+
 // A full Windows path for a path as the build names it.
 std::string FullPath(const std::string& path);
 

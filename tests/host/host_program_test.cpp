@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "shell/Zephlar.h"
 #include "tests/gui/GuiHarness.h"
@@ -24,14 +25,6 @@ namespace {
 constexpr char kHostClass[] = "ZephlarHost";
 constexpr DWORD kStartWaitMs = 15000;
 constexpr DWORD kExitWaitMs = 10000;
-
-// The shipped script, with `lines` read just before its "end" line, where
-// they override what the script set.
-std::string ShippedScriptWith(const std::string& lines) {
-  std::string script = ReadWholeFile(ZEPHLAR_DEFAULT_SCRIPT);
-  const size_t end = script.find("\nend");
-  return end == std::string::npos ? script : script.insert(end + 1, lines);
-}
 
 // A label on the first page that proves which script the wizard read.
 constexpr char kMarkerLines[] =
@@ -257,40 +250,60 @@ std::string AcknowledgeMessage(const ChildProgram& program) {
   return text;
 }
 
-TEST(HostProgramErrors, MissingLibraryIsNamedInAMessage) {
+// zephlar.exe copied alone into a folder, beside `library` when that is set;
+// the message must hold each of `named` and none of `unnamed`. A mark "<dir>"
+// stands for the folder's path.
+struct BadLibrary {
+  const char* name;
+  const char* library;
+  const char* arguments;
+  std::vector<std::string> named;
+  std::vector<std::string> unnamed;
+};
+
+void PrintTo(const BadLibrary& row, std::ostream* out) { *out << row.name; }
+
+class HostProgramErrors : public testing::TestWithParam<BadLibrary> {};
+
+TEST_P(HostProgramErrors, IsNamedInAMessageAndTheProgramFails) {
+  const BadLibrary& row = GetParam();
   ScratchFolder folder;
   ASSERT_TRUE(folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe"));
   ASSERT_TRUE(folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
+  if (row.library != nullptr) {
+    ASSERT_TRUE(folder.Copy(row.library, "zephlardll.dll"));
+  }
   ChildProgram program;
-  ASSERT_TRUE(program.Start(folder.path() + "\\zephlar.exe", "", folder.path()));
+  ASSERT_TRUE(program.Start(folder.path() + "\\zephlar.exe", row.arguments, folder.path()));
 
   const std::string text = AcknowledgeMessage(program);
-  EXPECT_NE(std::string::npos, text.find("zephlardll.dll is missing")) << text;
-  EXPECT_NE(std::string::npos, text.find(folder.path() + "\\zephlardll.dll")) << text;
-  EXPECT_NE(std::string::npos, text.find("Unpack the whole Zephlar archive")) << text;
-  const DWORD code = program.ExitCode(kExitWaitMs);
-  EXPECT_NE(STILL_ACTIVE, code);
-  EXPECT_NE(0u, code);
-}
-
-TEST(HostProgramErrors, LibraryWithoutTheWizardEntryPointsIsNamedInAMessage) {
-  ScratchFolder folder;
-  ASSERT_TRUE(folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe"));
-  ASSERT_TRUE(folder.Copy(ZEPHLAR_STAND_IN_DLL_PATH, "zephlardll.dll"));
-  ChildProgram program;
-  ASSERT_TRUE(program.Start(folder.path() + "\\zephlar.exe", "/modeless", folder.path()));
-
-  // The stand-in offers `running` only: the message names the other two.
-  const std::string text = AcknowledgeMessage(program);
-  EXPECT_NE(std::string::npos, text.find("is not the library this zephlar.exe needs")) << text;
-  EXPECT_NE(std::string::npos, text.find(ZEPHLAR_WIZARD_EXPORT)) << text;
-  EXPECT_NE(std::string::npos, text.find(ZEPHLAR_WIZARD_HWND_EXPORT)) << text;
-  EXPECT_EQ(std::string::npos, text.find(ZEPHLAR_RUNNING_EXPORT)) << text;
+  for (std::string part : row.named) {
+    if (part.rfind("<dir>", 0) == 0) part.replace(0, 5, folder.path());
+    EXPECT_NE(std::string::npos, text.find(part)) << text;
+  }
+  for (const std::string& part : row.unnamed) EXPECT_EQ(std::string::npos, text.find(part)) << text;
   const DWORD code = program.ExitCode(kExitWaitMs);
   EXPECT_NE(STILL_ACTIVE, code);
   EXPECT_NE(0u, code);
   EXPECT_EQ(nullptr, HostWindowOf(program));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Library, HostProgramErrors,
+    testing::Values(BadLibrary{"Missing",
+                               nullptr,
+                               "",
+                               {"zephlardll.dll is missing", "<dir>\\zephlardll.dll",
+                                "Unpack the whole Zephlar archive"},
+                               {}},
+                    // The stand-in offers `running` only: the message names the other two.
+                    BadLibrary{"WithoutTheWizardEntryPoints",
+                               ZEPHLAR_STAND_IN_DLL_PATH,
+                               "/modeless",
+                               {"is not the library this zephlar.exe needs", ZEPHLAR_WIZARD_EXPORT,
+                                ZEPHLAR_WIZARD_HWND_EXPORT},
+                               {ZEPHLAR_RUNNING_EXPORT}}),
+    [](const testing::TestParamInfo<BadLibrary>& row) { return std::string(row.param.name); });
 
 // The program as a file.
 
