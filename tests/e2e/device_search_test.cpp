@@ -8,28 +8,36 @@
 
 namespace {
 
-using E2eDeviceSearch = E2eTest;
+class E2eDeviceSearch : public E2eTest {
+ protected:
+  // The road script, with an ordinary disk the only drive.
+  void WithoutAZaze() {
+    DetachDrives();
+    AttachDrive(0, OrdinaryDisk());
+    WriteScript(RoadScript({}));
+  }
 
-// The prompt after one search that found nothing.
-HWND PromptAfterAFailedSearch(int* firstLines) {
-  HWND first = WaitForPrompt();
-  if (first == nullptr) return nullptr;
-  EXPECT_EQ("Continue", ButtonText(first, IDOK));
-  WaitUntil([&] { return (*firstLines = PaintedTextLines(first)) >= 2; }, 3000);
-  EXPECT_TRUE(PressButton(first, IDOK));
-  EXPECT_TRUE(WaitGone(first));
-  return WaitForPrompt();
-}
+  // Opens the modeless wizard without a zAze and presses Continue on the
+  // first prompt; the prompt shown after that search found nothing.
+  HWND PromptAfterAFailedSearch() {
+    WithoutAZaze();
+    OpenWizard(kModeless);
+    HWND first = WaitForPrompt();
+    if (first == nullptr) return nullptr;
+    EXPECT_EQ("Continue", ButtonText(first, IDOK));
+    WaitUntil([&] { return (firstLines_ = PaintedTextLines(first)) >= 2; }, 3000);
+    EXPECT_TRUE(PressButton(first, IDOK));
+    EXPECT_TRUE(WaitGone(first));
+    return WaitForPrompt();
+  }
+
+  int firstLines_ = 0;  // the text lines of the first prompt
+};
 
 TEST_F(E2eDeviceSearch, WithoutAZazeThePromptComesBackUntilCancelled) {
-  DetachDrives();
-  AttachDrive(0, OrdinaryDisk());
-  WriteScript(RoadScript({}));
-  OpenWizard(kModeless);
-
-  int firstLines = 0;
-  HWND again = PromptAfterAFailedSearch(&firstLines);
+  HWND again = PromptAfterAFailedSearch();
   ASSERT_NE(again, nullptr) << "the prompt did not come back";
+  const int firstLines = firstLines_;
   EXPECT_GE(firstLines, 2);
   // The caption changes when the prompt first paints.
   EXPECT_TRUE(WaitUntil([again] { return ButtonText(again, IDOK) == "Retry"; }, 3000))
@@ -73,12 +81,7 @@ TEST_F(E2eDeviceSearch, WithoutAZazeThePromptComesBackUntilCancelled) {
 }
 
 TEST_F(E2eDeviceSearch, RetryFindsTheZazeOnceItIsAttached) {
-  DetachDrives();
-  AttachDrive(0, OrdinaryDisk());
-  WriteScript(RoadScript({}));
-  OpenWizard(kModeless);
-  int firstLines = 0;
-  HWND again = PromptAfterAFailedSearch(&firstLines);
+  HWND again = PromptAfterAFailedSearch();
   ASSERT_NE(again, nullptr);
   AttachDrive(3, ZazeBeforeRepair());
   EXPECT_TRUE(PressButton(again, IDOK));
@@ -126,9 +129,7 @@ TEST_F(E2eDeviceSearch, APromptThatCannotBeShownIsPassed) {
 // When that search finds nothing and the prompt still cannot be shown, the
 // wizard closes rather than search forever where nobody can stop it.
 TEST_F(E2eDeviceSearch, APromptThatCannotBeShownTwiceEndsTheSearch) {
-  DetachDrives();
-  AttachDrive(0, OrdinaryDisk());
-  WriteScript(RoadScript({}));
+  WithoutAZaze();
   RefusePanels(1000);
   OpenWizard(kModeless);
   ASSERT_TRUE(WizardEnded());
