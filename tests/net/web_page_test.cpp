@@ -9,62 +9,19 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "net/WebPage.h"
+#include "tests/net/HtmCommand.h"
 #include "tests/net/ScratchDirectory.h"
 
 namespace {
 
 constexpr char kTestClass[] = "ZephlarTest.htm";
-constexpr char kBackupKey[] = "ZephlarTest.backup.htm";
 // A scheme nobody handles, so that the shell refuses it.
 constexpr char kAddress[] = "zephlarnone://loopback/page?x=1";
-
-// The recorder program, built next to this one.
-std::string RecorderPath() {
-  char path[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, path, sizeof path);
-  std::string directory(path);
-  directory.resize(directory.rfind('\\') + 1);
-  return directory + "zephlar_record_args.exe";
-}
-
-std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
-
-void SetDefaultValue(HKEY root, const std::string& subkey, const std::string& value) {
-  HKEY key = nullptr;
-  ASSERT_EQ(
-      RegCreateKeyExA(root, subkey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-      ERROR_SUCCESS)
-      << subkey;
-  EXPECT_EQ(RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                           static_cast<DWORD>(value.size() + 1)),
-            ERROR_SUCCESS);
-  RegCloseKey(key);
-}
-
-bool KeyExists(HKEY root, const char* subkey) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, subkey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-// Copies the whole tree at `from` to `to`, both under HKEY_CLASSES_ROOT.
-void CopyClassesTree(const char* from, const char* to) {
-  HKEY source = nullptr;
-  HKEY target = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, from, 0, KEY_READ, &source), ERROR_SUCCESS) << from;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, to, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &target,
-                            nullptr),
-            ERROR_SUCCESS)
-      << to;
-  EXPECT_EQ(RegCopyTreeA(source, nullptr, target), ERROR_SUCCESS);
-  RegCloseKey(source);
-  RegCloseKey(target);
-}
 
 uint32_t ShellResult(const char* address) {
   return static_cast<uint32_t>(reinterpret_cast<UINT_PTR>(
@@ -75,33 +32,20 @@ class OpenWebPageTest : public ScratchDirectoryTest {
  protected:
   void SetUp() override {
     ScratchDirectoryTest::SetUp();
-    // A run that died half-way left its backup; that one holds the original.
-    if (KeyExists(HKEY_CLASSES_ROOT, kBackupKey)) RestoreHtmKey();
-    hadHtmKey_ = KeyExists(HKEY_CLASSES_ROOT, ".htm");
-    if (hadHtmKey_) CopyClassesTree(".htm", kBackupKey);
+    htm_ = std::make_unique<SetAsideKey>(".htm", "ZephlarTest.backup");
     record_ = PathOf("record.log");
     SetEnvironmentVariableA("ZEPHLAR_RECORD_FILE", record_.c_str());
-    recorder_ = Quoted(RecorderPath());
+    recorder_ = "\"" + RecorderPath() + "\"";
   }
 
   void TearDown() override {
     SetEnvironmentVariableA("ZEPHLAR_RECORD_FILE", nullptr);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, kTestClass);
-    if (hadHtmKey_) RestoreHtmKey();
+    htm_.reset();
     ScratchDirectoryTest::TearDown();
   }
 
-  void RestoreHtmKey() {
-    RegDeleteTreeA(HKEY_CLASSES_ROOT, ".htm");
-    CopyClassesTree(kBackupKey, ".htm");
-    EXPECT_EQ(RegDeleteTreeA(HKEY_CLASSES_ROOT, kBackupKey), ERROR_SUCCESS);
-  }
-
-  // Web pages open with the test class, whose open command is `command`.
-  void RegisterOpenCommand(const std::string& command) {
-    SetDefaultValue(HKEY_CLASSES_ROOT, ".htm", kTestClass);
-    SetDefaultValue(HKEY_CLASSES_ROOT, std::string(kTestClass) + "\\shell\\open\\command", command);
-  }
+  void RegisterOpenCommand(const std::string& command) { RegisterHtmCommand(kTestClass, command); }
 
   // The command lines recorded so far, once there are `count` of them or the
   // wait is over. WinExec and the shell return before the program has run.
@@ -119,7 +63,7 @@ class OpenWebPageTest : public ScratchDirectoryTest {
     }
   }
 
-  bool hadHtmKey_ = false;
+  std::unique_ptr<SetAsideKey> htm_;  // no ".htm" key until a test sets one
   std::string record_;
   std::string recorder_;  // quoted, ready for a command line
 };
@@ -164,7 +108,6 @@ INSTANTIATE_TEST_SUITE_P(WebPage, OpenCommandTest,
                          });
 
 TEST_F(OpenWebPageTest, WithoutHtmKeyTheShellResultComesBack) {
-  RegDeleteTreeA(HKEY_CLASSES_ROOT, ".htm");
   const uint32_t shell = ShellResult(kAddress);
   ASSERT_LE(shell, 32u);
   EXPECT_EQ(OpenWebPage(kAddress, SW_SHOW), shell);
@@ -229,30 +172,31 @@ class ReadKeyDefaultTest : public testing::Test {
   void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZephlarTest"); }
 };
 
-TEST_F(ReadKeyDefaultTest, CopiesTheDefaultValue) {
-  SetDefaultValue(HKEY_CURRENT_USER, kScratchKey, "htmlfile");
-  char output[260] = "old";
-  EXPECT_EQ(ReadKeyDefault(HKEY_CURRENT_USER, kScratchKey, output), ERROR_SUCCESS);
-  EXPECT_STREQ(output, "htmlfile");
-}
-
-TEST_F(ReadKeyDefaultTest, MissingKeyGivesItsErrorAndLeavesTheOutput) {
-  char output[260] = "unchanged";
-  EXPECT_EQ(ReadKeyDefault(HKEY_CURRENT_USER, kScratchKey, output), ERROR_FILE_NOT_FOUND);
-  EXPECT_STREQ(output, "unchanged");
-}
-
-TEST_F(ReadKeyDefaultTest, TakesAtMost259Characters) {
-  const std::string longest(259, 'x');
-  SetDefaultValue(HKEY_CURRENT_USER, kScratchKey, longest);
-  char output[260] = "unchanged";
-  EXPECT_EQ(ReadKeyDefault(HKEY_CURRENT_USER, kScratchKey, output), ERROR_SUCCESS);
-  EXPECT_EQ(std::string(output), longest);
-
-  SetDefaultValue(HKEY_CURRENT_USER, kScratchKey, longest + "y");
-  lstrcpyA(output, "unchanged");
-  EXPECT_NE(ReadKeyDefault(HKEY_CURRENT_USER, kScratchKey, output), ERROR_SUCCESS);
-  EXPECT_STREQ(output, "unchanged");
+// The output takes the value, or keeps what it held when the read fails.
+TEST_F(ReadKeyDefaultTest, CopiesADefaultOfAtMost259CharactersOrLeavesTheOutput) {
+  constexpr LONG kAnyError = -1;
+  const std::string longest(259, 'x'), tooLong = longest + "y";
+  const struct {
+    const char* what;
+    const char* stored;  // null: no key
+    LONG result;
+  } rows[] = {{"a short value", "htmlfile", ERROR_SUCCESS},
+              {"no key", nullptr, ERROR_FILE_NOT_FOUND},
+              {"259 characters", longest.c_str(), ERROR_SUCCESS},
+              {"260 characters", tooLong.c_str(), kAnyError}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ZephlarTest");
+    if (row.stored != nullptr) SetDefaultValue(HKEY_CURRENT_USER, kScratchKey, row.stored);
+    char output[260] = "unchanged";
+    const LONG result = ReadKeyDefault(HKEY_CURRENT_USER, kScratchKey, output);
+    if (row.result == kAnyError) {
+      EXPECT_NE(ERROR_SUCCESS, result);
+    } else {
+      EXPECT_EQ(row.result, result);
+    }
+    EXPECT_EQ(result == ERROR_SUCCESS ? row.stored : "unchanged", std::string(output));
+  }
 }
 
 TEST_F(ReadKeyDefaultTest, PathAndOutputMayShareABuffer) {
