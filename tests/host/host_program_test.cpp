@@ -12,7 +12,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include "shell/Zephlar.h"
 #include "tests/gui/GuiHarness.h"
@@ -250,60 +249,44 @@ std::string AcknowledgeMessage(const ChildProgram& program) {
   return text;
 }
 
-// zephlar.exe copied alone into a folder, beside `library` when that is set;
-// the message must hold each of `named` and none of `unnamed`. A mark "<dir>"
-// stands for the folder's path.
-struct BadLibrary {
-  const char* name;
-  const char* library;
-  const char* arguments;
-  std::vector<std::string> named;
-  std::vector<std::string> unnamed;
-};
-
-void PrintTo(const BadLibrary& row, std::ostream* out) { *out << row.name; }
-
-class HostProgramErrors : public testing::TestWithParam<BadLibrary> {};
-
-TEST_P(HostProgramErrors, IsNamedInAMessageAndTheProgramFails) {
-  const BadLibrary& row = GetParam();
-  ScratchFolder folder;
-  ASSERT_TRUE(folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe"));
-  ASSERT_TRUE(folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
-  if (row.library != nullptr) {
-    ASSERT_TRUE(folder.Copy(row.library, "zephlardll.dll"));
-  }
+// Starts zephlar.exe copied into `folder` with the shipped script, beside
+// `library` when that is set; acknowledges its message and checks that the
+// program then fails without a host window. The message's text.
+std::string MessageOfABadLibrary(ScratchFolder& folder, const char* library,
+                                 const char* arguments) {
   ChildProgram program;
-  ASSERT_TRUE(program.Start(folder.path() + "\\zephlar.exe", row.arguments, folder.path()));
-
-  const std::string text = AcknowledgeMessage(program);
-  for (std::string part : row.named) {
-    if (part.rfind("<dir>", 0) == 0) part.replace(0, 5, folder.path());
-    EXPECT_NE(std::string::npos, text.find(part)) << text;
+  if (!folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe") ||
+      !folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp") ||
+      (library != nullptr && !folder.Copy(library, "zephlardll.dll")) ||
+      !program.Start(folder.path() + "\\zephlar.exe", arguments, folder.path())) {
+    ADD_FAILURE() << "zephlar.exe did not start in " << folder.path();
+    return "";
   }
-  for (const std::string& part : row.unnamed) EXPECT_EQ(std::string::npos, text.find(part)) << text;
+  const std::string text = AcknowledgeMessage(program);
   const DWORD code = program.ExitCode(kExitWaitMs);
   EXPECT_NE(STILL_ACTIVE, code);
   EXPECT_NE(0u, code);
   EXPECT_EQ(nullptr, HostWindowOf(program));
+  return text;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Library, HostProgramErrors,
-    testing::Values(BadLibrary{"Missing",
-                               nullptr,
-                               "",
-                               {"zephlardll.dll is missing", "<dir>\\zephlardll.dll",
-                                "Unpack the whole Zephlar archive"},
-                               {}},
-                    // The stand-in offers `running` only: the message names the other two.
-                    BadLibrary{"WithoutTheWizardEntryPoints",
-                               ZEPHLAR_STAND_IN_DLL_PATH,
-                               "/modeless",
-                               {"is not the library this zephlar.exe needs", ZEPHLAR_WIZARD_EXPORT,
-                                ZEPHLAR_WIZARD_HWND_EXPORT},
-                               {ZEPHLAR_RUNNING_EXPORT}}),
-    [](const testing::TestParamInfo<BadLibrary>& row) { return std::string(row.param.name); });
+TEST(HostProgramErrors, MissingLibraryIsNamedInAMessage) {
+  ScratchFolder folder;
+  const std::string text = MessageOfABadLibrary(folder, nullptr, "");
+  EXPECT_NE(std::string::npos, text.find("zephlardll.dll is missing")) << text;
+  EXPECT_NE(std::string::npos, text.find(folder.path() + "\\zephlardll.dll")) << text;
+  EXPECT_NE(std::string::npos, text.find("Unpack the whole Zephlar archive")) << text;
+}
+
+TEST(HostProgramErrors, LibraryWithoutTheWizardEntryPointsIsNamedInAMessage) {
+  ScratchFolder folder;
+  // The stand-in offers `running` only: the message names the other two.
+  const std::string text = MessageOfABadLibrary(folder, ZEPHLAR_STAND_IN_DLL_PATH, "/modeless");
+  EXPECT_NE(std::string::npos, text.find("is not the library this zephlar.exe needs")) << text;
+  EXPECT_NE(std::string::npos, text.find(ZEPHLAR_WIZARD_EXPORT)) << text;
+  EXPECT_NE(std::string::npos, text.find(ZEPHLAR_WIZARD_HWND_EXPORT)) << text;
+  EXPECT_EQ(std::string::npos, text.find(ZEPHLAR_RUNNING_EXPORT)) << text;
+}
 
 // The program as a file.
 
