@@ -6,6 +6,7 @@
 
 #include "device/DeviceUi.h"
 #include "device/ImageCopy.h"
+#include "device/Platform.h"
 #include "device/RawDrive.h"
 
 namespace {
@@ -45,17 +46,21 @@ bool Finish(std::FILE* file, bool whole) {
 
 FirmwareBackup::~FirmwareBackup() { std::free(memory_); }
 
-BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length) {
+BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length,
+                                const char* imagePath) {
   start_ = start;
   length_ = length;
+  // Writing that file now would replace the image before it is copied.
+  const bool imageIsBackup = IsSameFile(imagePath, kBackupFileName) == 1;
   memory_ = static_cast<unsigned char*>(std::malloc(length > 0 ? length : 1));
+  if (memory_ == nullptr && imageIsBackup) return BackupSave::kNoRoom;
   if (memory_ != nullptr) {
     // Read first: a drive that fails leaves an earlier backup file as it was.
     for (uint32_t done = 0, size = 0; done < length; done += size) {
       size = ChunkAt(done, length);
       if (!ReadWhole(drive, memory_ + done, start + done, size)) return BackupSave::kReadFailed;
     }
-    std::FILE* file = std::fopen(kBackupFileName, "wb");
+    std::FILE* file = imageIsBackup ? nullptr : std::fopen(kBackupFileName, "wb");
     inFile_ = file != nullptr && Finish(file, std::fwrite(memory_, 1, length, file) == length);
   } else {
     ChunkMemory chunk;
@@ -66,7 +71,10 @@ BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length
   if (inFile_) {
     LogStatus("Saved the %lu bytes the update replaces to %s.", static_cast<unsigned long>(length),
               kBackupFileName);
-  } else if (memory_ != nullptr) {
+  } else if (imageIsBackup) {
+    LogStatus("The firmware file is %s itself: the previous firmware is kept in memory only.",
+              kBackupFileName);
+  } else {
     LogStatus("Unable to write %s: the previous firmware is kept in memory only.", kBackupFileName);
   }
   return BackupSave::kSaved;

@@ -27,8 +27,10 @@ class FirmwareBackup {
   // Reads `length` bytes (whole sectors) at byte `start` of the drive and
   // keeps them; the file is written, flushed and closed before this returns,
   // or removed when it could not be written whole. Logs what was saved where.
-  // Writes nothing to the drive.
-  BackupSave Save(RawDrive& drive, uint32_t start, uint32_t length);
+  // Writes nothing to the drive. When `imagePath` names the backup file
+  // itself (an earlier backup chosen to be put back), that file is left as
+  // it is and the sectors are kept in memory only.
+  BackupSave Save(RawDrive& drive, uint32_t start, uint32_t length, const char* imagePath);
   bool InFile() const { return inFile_; }
 
   // Puts the saved bytes [0, upTo) back where they were read: opens the drive

@@ -11,6 +11,10 @@
 // before returning.
 int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t length);
 
+// 1 when `first` and `second` name one and the same existing file, however
+// they spell it; 0 otherwise.
+int IsSameFile(const char* first, const char* second);
+
 // The calling thread's last system error code (GetLastError, or errno).
 uint32_t LastErrorCode();
 

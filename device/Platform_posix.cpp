@@ -1,6 +1,7 @@
 #include "device/Platform.h"
 
 #include <errno.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <cstdio>
@@ -16,6 +17,12 @@ int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t len
   if (std::fseek(file.get(), static_cast<long>(offset), SEEK_SET) != 0) return 0;
   std::fread(buffer, 1, length, file.get());
   return std::ferror(file.get()) ? 0 : 1;
+}
+
+int IsSameFile(const char* first, const char* second) {
+  struct stat a = {}, b = {};
+  if (stat(first, &a) != 0 || stat(second, &b) != 0) return 0;
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
 }
 
 uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }

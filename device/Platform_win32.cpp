@@ -35,6 +35,27 @@ int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t len
   return 1;
 }
 
+namespace {
+
+// The volume and index that tell a file apart from every other, without
+// taking any access to it.
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+  ScopedHandle file(CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid() && GetFileInformationByHandle(file.get(), &info) != 0;
+}
+
+}  // namespace
+
+int IsSameFile(const char* first, const char* second) {
+  BY_HANDLE_FILE_INFORMATION a = {}, b = {};
+  if (!FileIdentity(first, a) || !FileIdentity(second, b)) return 0;
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                 a.nFileIndexLow == b.nFileIndexLow
+             ? 1
+             : 0;
+}
+
 uint32_t LastErrorCode() { return GetLastError(); }
 
 uint32_t TickCount() { return GetTickCount(); }

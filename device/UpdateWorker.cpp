@@ -114,7 +114,7 @@ bool CopyFirmwareFile(RawDrive& drive, char letter, const MapView& map, uint32_t
   }
   const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
   FirmwareBackup backup;
-  const BackupSave saved = backup.Save(drive, start, static_cast<uint32_t>(length));
+  const BackupSave saved = backup.Save(drive, start, static_cast<uint32_t>(length), path);
   if (saved != BackupSave::kSaved) {
     Refuse(saved == BackupSave::kReadFailed ? kBackupUnread : kNoBackupRoom);
     return true;

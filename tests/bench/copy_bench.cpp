@@ -117,8 +117,8 @@ bool CopyOurs(bool verify, Timing& timing, bool backup = false, double* backupSe
   Clock::time_point lastChunk;
   const Clock::time_point start = Clock::now();
   FirmwareBackup saved;
-  const bool ready =
-      !backup || (saved.Save(drive, kStart, kLength) == BackupSave::kSaved && saved.InFile());
+  const bool ready = !backup || (saved.Save(drive, kStart, kLength, kImage) == BackupSave::kSaved &&
+                                 saved.InFile());
   const Clock::time_point copyStart = Clock::now();
   const CopyResult copied =
       ready ? CopyImageToDrive(drive, image, kLength, kStart, verify, NoteLastChunk, &lastChunk)

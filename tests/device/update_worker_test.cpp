@@ -138,7 +138,7 @@ class UpdateWorker : public testing::Test {
   // Puts `disk` on drive A and `image` (none when null) in the firmware file,
   // learns what repair alone does to the disk and the log, and then runs the
   // worker on the disk as it was.
-  void Run(const DiskImage& disk, const std::string* image) {
+  void Run(const DiskImage& disk, const std::string* image, const char* path = kImageName) {
     before_ = disk.Bytes();
     AttachDrive(0, disk);
     ResetRecordedUi();
@@ -147,8 +147,8 @@ class UpdateWorker : public testing::Test {
     repaired_ = DriveBytes(0);
     AttachDrive(0, disk);
     if (fs::is_regular_file(kDumpName)) fs::remove(kDumpName);
-    if (image != nullptr) SaveFile(kImageName, *image);
-    std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", kImageName);
+    if (image != nullptr) SaveFile(path, *image);
+    std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", path);
     FoundDriveLetter = 'A';
     ResetRecordedUi();
 
@@ -514,6 +514,21 @@ TEST_F(UpdateWorker, PutsThePreviousFirmwareBackWhenTheCopyFails) {
     ExpectDumpOfMap(3, 1);
     fs::remove(kBackupFileName);
   }
+}
+
+// An earlier backup chosen as the firmware file goes back whole and is left
+// as it was: this update's own backup stays in memory.
+TEST_F(UpdateWorker, AnEarlierBackupChosenAsTheFirmwareGoesBackAndStays) {
+  const std::string earlier = FirmwareImage(40448, 9);
+  Run(ZazeRepaired(), &earlier, kBackupFileName);
+  EXPECT_TRUE(WrittenAt(63, earlier.size()) == earlier) << "the earlier firmware is not back";
+  EXPECT_TRUE(ReadWholeFile(kBackupFileName) == earlier) << "the chosen backup was replaced";
+  const Lines logged = RecordedLogLines();
+  EXPECT_NE(std::find(logged.begin(), logged.end(),
+                      "The firmware file is zaze_fw_backup.bin itself: the previous firmware is "
+                      "kept in memory only."),
+            logged.end());
+  fs::remove(kBackupFileName);
 }
 
 // ---- Refusals: nothing written, the map still dumped ---------------------
