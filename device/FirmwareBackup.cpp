@@ -47,7 +47,7 @@ bool Finish(std::FILE* file, bool whole) {
 FirmwareBackup::~FirmwareBackup() { std::free(memory_); }
 
 BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length,
-                                const char* imagePath) {
+                                const char* imagePath, ChunkReport report, void* context) {
   start_ = start;
   length_ = length;
   // Writing that file now would replace the image before it is copied.
@@ -56,16 +56,19 @@ BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length
   if (memory_ == nullptr && imageIsBackup) return BackupSave::kNoRoom;
   if (memory_ != nullptr) {
     // Read first: a drive that fails leaves an earlier backup file as it was.
+    int32_t moved = 0;
     for (uint32_t done = 0, size = 0; done < length; done += size) {
       size = ChunkAt(done, length);
       if (!ReadWhole(drive, memory_ + done, start + done, size)) return BackupSave::kReadFailed;
+      if (report != nullptr) report(++moved, context);
     }
     std::FILE* file = imageIsBackup ? nullptr : std::fopen(kBackupFileName, "wb");
     inFile_ = file != nullptr && Finish(file, std::fwrite(memory_, 1, length, file) == length);
   } else {
     ChunkMemory chunk;
-    const BackupSave streamed =
-        chunk.get() != nullptr ? StreamToFile(drive, chunk.get()) : BackupSave::kNoRoom;
+    const BackupSave streamed = chunk.get() != nullptr
+                                    ? StreamToFile(drive, chunk.get(), report, context)
+                                    : BackupSave::kNoRoom;
     if (streamed != BackupSave::kSaved) return streamed;
   }
   if (inFile_) {
@@ -82,7 +85,8 @@ BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length
 
 // Without the memory for the whole range: each chunk goes from the drive
 // straight to the file.
-BackupSave FirmwareBackup::StreamToFile(RawDrive& drive, unsigned char* chunk) {
+BackupSave FirmwareBackup::StreamToFile(RawDrive& drive, unsigned char* chunk, ChunkReport report,
+                                        void* context) {
   std::FILE* file = std::fopen(kBackupFileName, "wb");
   if (file == nullptr) return BackupSave::kNoRoom;
   for (uint32_t done = 0, size = 0; done < length_; done += size) {
@@ -95,6 +99,7 @@ BackupSave FirmwareBackup::StreamToFile(RawDrive& drive, unsigned char* chunk) {
       Finish(file, false);
       return BackupSave::kNoRoom;
     }
+    if (report != nullptr) report(static_cast<int32_t>(done / kChunkBytes + 1), context);
   }
   if (!Finish(file, true)) return BackupSave::kNoRoom;
   inFile_ = true;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "device/ImageCopy.h"
+
 class RawDrive;
 
 #define ZEPHLAR_BACKUP_FILE "zaze_fw_backup.bin"
@@ -29,8 +31,10 @@ class FirmwareBackup {
   // or removed when it could not be written whole. Logs what was saved where.
   // Writes nothing to the drive. When `imagePath` names the backup file
   // itself (an earlier backup chosen to be put back), that file is left as
-  // it is and the sectors are kept in memory only.
-  BackupSave Save(RawDrive& drive, uint32_t start, uint32_t length, const char* imagePath);
+  // it is and the sectors are kept in memory only. `report` (which may be
+  // null) counts the chunks read.
+  BackupSave Save(RawDrive& drive, uint32_t start, uint32_t length, const char* imagePath,
+                  ChunkReport report, void* context);
   bool InFile() const { return inFile_; }
 
   // Puts the saved bytes [0, upTo) back where they were read: opens the drive
@@ -40,7 +44,7 @@ class FirmwareBackup {
   bool Restore(RawDrive& drive, char letter, uint32_t upTo) const;
 
  private:
-  BackupSave StreamToFile(RawDrive& drive, unsigned char* chunk);
+  BackupSave StreamToFile(RawDrive& drive, unsigned char* chunk, ChunkReport report, void* context);
   bool Saved(uint32_t offset, uint32_t size, unsigned char* into) const;
   bool PutBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;
   bool ReadBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;

@@ -57,8 +57,9 @@ CopyOutcome WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint
 }
 
 CopyResult VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
-                        const CopyBuffers& buffers) {
+                        const CopyBuffers& buffers, ChunkReport report, void* context) {
   if (std::fseek(image, 0, SEEK_SET) != 0) return CopyResult::kVerifyFailed;
+  int32_t moved = static_cast<int32_t>(ChunkCount(length));
   for (uint32_t done = 0, size = 0; done < length; done += size) {
     size = ChunkAt(done, length);
     if (!ReadImage(image, buffers.chunk(), size)) return CopyResult::kVerifyFailed;
@@ -66,6 +67,7 @@ CopyResult VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint
         std::memcmp(buffers.chunk(), buffers.check(), size) != 0) {
       return CopyResult::kVerifyFailed;
     }
+    if (report != nullptr) report(++moved, context);
   }
   return CopyResult::kDone;
 }
@@ -76,7 +78,6 @@ CopyOutcome CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
                              uint32_t startOffset, bool verify, ChunkReport report, void* context) {
   CopyBuffers buffers;
   if (!buffers.valid()) return {CopyResult::kNoBuffer, 0};
-  if (report != nullptr) report(0, context);
   if (startOffset + static_cast<uint64_t>(length) > kReachableBytes) {
     return {CopyResult::kWriteFailed, 0};
   }
@@ -87,5 +88,5 @@ CopyOutcome CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
   // Only what the device has committed is worth reading back.
   if (drive.Flush() != 1) return {CopyResult::kFlushFailed, length};
   if (!verify) return {CopyResult::kDone, length};
-  return {VerifyChunks(drive, image, length, startOffset, buffers), length};
+  return {VerifyChunks(drive, image, length, startOffset, buffers, report, context), length};
 }

@@ -9,7 +9,6 @@ class RawDrive;
 
 constexpr uint32_t kChunkSectors = 63;
 constexpr uint32_t kChunkBytes = kChunkSectors * 512;  // 32,256
-constexpr int32_t kProgressChunks = 114;
 // RawDrive positions with a signed 32-bit offset, as SetFilePointer does
 // without its high part: only the first 2 GB of a drive can be written.
 constexpr uint64_t kReachableBytes = 0x80000000ull;
@@ -31,15 +30,19 @@ struct CopyOutcome {
   uint32_t touched;
 };
 
-// Told 0 once the copy has its buffers, before the first write; then, after
-// each chunk written, the number of chunks written so far.
-using ChunkReport = void (*)(int32_t chunksWritten, void* context);
+// Told after each chunk a pass has moved (saved, written or read back) how
+// many chunks the call has moved so far.
+using ChunkReport = void (*)(int32_t chunksMoved, void* context);
+
+// The chunks that `length` bytes take: a pass over them reports this many.
+inline uint32_t ChunkCount(uint32_t length) { return (length + kChunkBytes - 1) / kChunkBytes; }
 
 // Writes the first `length` bytes of `image` (read from its start) to the
 // drive at byte offset `startOffset`, in chunks of kChunkBytes, chunk k at
 // startOffset + k * kChunkBytes; with `verify`, then reads the written range
 // back and compares it with the image. `length` must be a whole number of
 // sectors. The drive is flushed after the last chunk, before the read-back.
-// Stops at the first failure. `report` may be null.
+// Stops at the first failure. `report` (which may be null) counts the chunks
+// written, then goes on counting the chunks read back.
 CopyOutcome CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
                              uint32_t startOffset, bool verify, ChunkReport report, void* context);

@@ -78,14 +78,9 @@ void Refuse(const Refusal& refusal) {
   ShowUpdateError(refusal.box);
 }
 
-void ReportToProgressBar(int32_t chunksWritten, void*) {
-  if (chunksWritten == 0) {
-    ProgressBarCreate();
-    ProgressBarSetRange(0, kProgressChunks);
-  } else {
-    ProgressBarSetPos(chunksWritten);
-  }
-}
+// The bar takes a step for every chunk of the update's three passes over the
+// partition: saved, written, read back. It is full when the last is done.
+void StepProgressBar(int32_t, void* steps) { ProgressBarSetPos(++*static_cast<int32_t*>(steps)); }
 
 // Puts back what a failed copy may have changed; the user is told either way.
 void RollBack(RawDrive& drive, char letter, const FirmwareBackup& backup, uint32_t touched) {
@@ -113,15 +108,21 @@ bool CopyFirmwareFile(RawDrive& drive, char letter, const MapView& map, uint32_t
     return true;
   }
   const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
+  ProgressBarCreate();
+  ProgressBarSetRange(0, static_cast<int32_t>(3 * ChunkCount(static_cast<uint32_t>(length))));
+  int32_t steps = 0;
   FirmwareBackup backup;
-  const BackupSave saved = backup.Save(drive, start, static_cast<uint32_t>(length), path);
+  const BackupSave saved =
+      backup.Save(drive, start, static_cast<uint32_t>(length), path, StepProgressBar, &steps);
   if (saved != BackupSave::kSaved) {
+    ProgressBarDestroy();
     Refuse(saved == BackupSave::kReadFailed ? kBackupUnread : kNoBackupRoom);
     return true;
   }
   const CopyOutcome copied = CopyImageToDrive(drive, image.get(), static_cast<uint32_t>(length),
-                                              start, true, ReportToProgressBar, nullptr);
+                                              start, true, StepProgressBar, &steps);
   if (copied.result == CopyResult::kNoBuffer) {
+    ProgressBarDestroy();
     Refuse(kNoChunkBuffer);
     return true;
   }

@@ -28,7 +28,11 @@ int32_t LogStatus(const char* format, ...) {
   // thread has added the line, so the buffer outlives its use. Without a log
   // on the page the line is dropped.
   HWND log = GetDlgItem(WizardWnd, IDC_STATUS_LOG);
-  if (log != nullptr) SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  if (log == nullptr) return 1;
+  const LRESULT added = SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
+  // The log shows a few lines and has no scroll bar: the newest is the one
+  // the user must see, so the list scrolls to it (as far as it can go).
+  if (added >= 0) SendMessageA(log, LB_SETTOPINDEX, static_cast<WPARAM>(added), 0);
   return 1;
 }
 

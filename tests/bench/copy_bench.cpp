@@ -29,8 +29,9 @@ using Clock = std::chrono::steady_clock;
 
 constexpr char kImage[] = "copy_bench.image";
 constexpr char kDisk[] = "copy_bench.disk";
-constexpr uint32_t kLength = kChunkBytes * kProgressChunks;  // 3,677,184 bytes
-constexpr uint32_t kStart = 63 * kSectorSize;                // the repaired firmware partition
+constexpr int32_t kChunks = 114;
+constexpr uint32_t kLength = kChunkBytes * kChunks;  // 3,677,184 bytes
+constexpr uint32_t kStart = 63 * kSectorSize;        // the repaired firmware partition
 
 double Seconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
@@ -98,7 +99,7 @@ bool DiskHoldsImage() {
 
 // Marks the end of the write pass: the report after the last chunk.
 void NoteLastChunk(int32_t chunksWritten, void* context) {
-  if (chunksWritten == kProgressChunks) *static_cast<Clock::time_point*>(context) = Clock::now();
+  if (chunksWritten == kChunks) *static_cast<Clock::time_point*>(context) = Clock::now();
 }
 
 struct Timing {
@@ -117,7 +118,8 @@ bool CopyOurs(bool verify, Timing& timing, bool backup = false, double* backupSe
   Clock::time_point lastChunk;
   const Clock::time_point start = Clock::now();
   FirmwareBackup saved;
-  const bool ready = !backup || (saved.Save(drive, kStart, kLength, kImage) == BackupSave::kSaved &&
+  const bool ready = !backup || (saved.Save(drive, kStart, kLength, kImage, nullptr, nullptr) ==
+                                     BackupSave::kSaved &&
                                  saved.InFile());
   const Clock::time_point copyStart = Clock::now();
   const CopyResult copied =
@@ -237,7 +239,7 @@ int main(int argc, char** argv) {
 
   rusage self = {};
   getrusage(RUSAGE_SELF, &self);
-  std::printf("image %u bytes (%d chunks of %u) at byte %u, %d rounds:\n", kLength, kProgressChunks,
+  std::printf("image %u bytes (%d chunks of %u) at byte %u, %d rounds:\n", kLength, kChunks,
               kChunkBytes, kStart, rounds);
   Summary("ours, verification off", plain, "");
   Summary("ours, verification on", verified, "");

@@ -276,11 +276,15 @@ std::string SavedLine(size_t bytes) {
          kBackupFileName + ".";
 }
 
-// A copy of `bytes` that succeeds: the backup, then the chunks.
+// A copy of `bytes` that succeeds: a bar of three steps a chunk, taken by
+// the backup, the write and the read-back.
 Lines CopyLines(size_t bytes) {
-  Lines lines = {SavedLine(bytes), "bar create", "bar range 0..114"};
   const size_t chunks = (bytes + kChunkBytes - 1) / kChunkBytes;
-  for (size_t k = 1; k <= chunks; ++k) lines.push_back("bar pos " + std::to_string(k));
+  Lines lines = {"bar create", "bar range 0.." + std::to_string(3 * chunks)};
+  for (size_t k = 1; k <= 3 * chunks; ++k) {
+    lines.push_back("bar pos " + std::to_string(k));
+    if (k == chunks) lines.push_back(SavedLine(bytes));
+  }
   return Join(lines,
               {"bar destroy", "log Firmware verified.", "log Updated firmware!", "wizard last"});
 }
@@ -484,10 +488,11 @@ TEST_F(UpdateWorker, RefusesAFileThatFailsTheCheckNowBeforeTheRepair) {
   }
 }
 
-// Cuts the image file to one chunk once that chunk is on the disk, as a
-// medium that fails under the copy would.
+// Cuts the image file (two chunks) to one chunk once that chunk is on the
+// disk, the bar's third step after the two of the backup, as a medium that
+// fails under the copy would.
 void CutImageAfterFirstChunk(int32_t position, void*) {
-  if (position == 1) fs::resize_file(kImageName, kChunkBytes);
+  if (position == 3) fs::resize_file(kImageName, kChunkBytes);
 }
 
 // The chunk written before the failure is put back from the backup, kept
@@ -505,11 +510,11 @@ TEST_F(UpdateWorker, PutsThePreviousFirmwareBackWhenTheCopyFails) {
         fileWritable ? SavedLine(image.size())
                      : "log Unable to write zaze_fw_backup.bin: the previous firmware is kept "
                        "in memory only.";
-    EXPECT_EQ(WorkerTrace(),
-              Join(FirmwareLines(33524224),
-                   {backupLine, "bar create", "bar range 0..114", "bar pos 1", "log Error quiting",
-                    "bar destroy", "log Unable to update firmware!",
-                    "log Previous firmware restored.", kRestored, "wizard last"}));
+    EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224),
+                                  {"bar create", "bar range 0..6", "bar pos 1", "bar pos 2",
+                                   backupLine, "bar pos 3", "log Error quiting", "bar destroy",
+                                   "log Unable to update firmware!",
+                                   "log Previous firmware restored.", kRestored, "wizard last"}));
     EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
     ExpectDumpOfMap(3, 1);
     fs::remove(kBackupFileName);
@@ -631,7 +636,8 @@ TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
     std::vector<int32_t> reports;
     EXPECT_EQ(CopyAlone(FirmwareImage(64512, 10), verify, 32256 + 64000, 2, reports),
               verify ? CopyResult::kVerifyFailed : CopyResult::kDone);
-    EXPECT_EQ(reports, std::vector<int32_t>({0, 1, 2}));
+    // Two chunks written, then the first read back before the second differs.
+    EXPECT_EQ(reports, verify ? std::vector<int32_t>({1, 2, 3}) : std::vector<int32_t>({1, 2}));
   }
 }
 
@@ -639,7 +645,7 @@ TEST_F(UpdateWorker, CopyFailsWhenTheImageEndsBeforeItsLength) {
   const std::string image = FirmwareImage(32256, 11);
   std::vector<int32_t> reports;
   EXPECT_EQ(CopyAlone(image, true, 0, -1, reports), CopyResult::kImageReadFailed);
-  EXPECT_EQ(reports, std::vector<int32_t>({0, 1}));
+  EXPECT_EQ(reports, std::vector<int32_t>({1}));
   EXPECT_TRUE(DriveBytes(0).substr(32256, 32256) == image) << "first chunk not written";
 }
 

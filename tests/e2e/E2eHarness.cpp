@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+// After windows.h, which the harness's header brings.
+#include <commctrl.h>
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +66,40 @@ void HoldProgress(HWND progress) {
   WaitForSingleObject(releaseEvent, kWaitMs);
 }
 
+// The worker's progress bar lives on the worker's thread: its positions are
+// seen by a subclass put on it when it is made.
+std::vector<int> barPositions;
+WNDPROC barProcedure = nullptr;
+
+LRESULT CALLBACK WatchBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == PBM_SETPOS) {
+    std::lock_guard<std::mutex> lock(logMutex);
+    barPositions.push_back(static_cast<int>(wParam));
+  }
+  return CallWindowProcA(barProcedure, bar, message, wParam, lParam);
+}
+
+void WatchBarOf(HWND bar) {
+  if (ClassOf(bar) != PROGRESS_CLASSA) return;
+  barProcedure = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchBar)));
+}
+
+// The status log as the worker's last command finds it.
+LogView logAtTheEnd;
+
+void NoteLogView(HWND wizard) {
+  HWND list = GetDlgItem(wizard, IDC_STATUS_LOG);
+  if (list == nullptr) return;
+  RECT client;
+  GetClientRect(list, &client);
+  const auto item = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+  std::lock_guard<std::mutex> lock(logMutex);
+  logAtTheEnd = {static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)),
+                 static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0)),
+                 item > 0 ? client.bottom / item : 0};
+}
+
 LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
   if (code == HC_ACTION) {
     const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
@@ -75,7 +112,10 @@ LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
       OnLogged(line);
     } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_CREATE &&
                IsProgressWindow(sent->hwnd)) {
+      WatchBarOf(reinterpret_cast<HWND>(sent->lParam));
       RunOnce(atBarMade);
+    } else if (sent->message == WM_COMMAND && LOWORD(sent->wParam) == ID_WIZARD_LAST) {
+      NoteLogView(sent->hwnd);
     } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_DESTROY &&
                IsProgressWindow(sent->hwnd) && holdArmed.exchange(false)) {
       HoldProgress(sent->hwnd);
@@ -283,6 +323,16 @@ void SaveShot(HWND window, const std::string& name, bool paintFirst) {
 std::vector<std::string> LoggedLines() {
   std::lock_guard<std::mutex> lock(logMutex);
   return logLines;
+}
+
+std::vector<int> ProgressPositions() {
+  std::lock_guard<std::mutex> lock(logMutex);
+  return barPositions;
+}
+
+LogView StatusLogAtTheEnd() {
+  std::lock_guard<std::mutex> lock(logMutex);
+  return logAtTheEnd;
 }
 
 std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLineSize - 1); }
@@ -559,6 +609,8 @@ void E2eTest::SetUp() {
   {
     std::lock_guard<std::mutex> lock(logMutex);
     logLines.clear();
+    barPositions.clear();
+    logAtTheEnd = LogView();
   }
   RefusePanels(0);
   writesToFailure = 0;

@@ -47,6 +47,17 @@ void SaveShot(HWND window, const std::string& name, bool paintFirst = true);
 
 // Every line added to a list box with the status log's id, in order.
 std::vector<std::string> LoggedLines();
+// Every position the worker gave its progress bar, in order.
+std::vector<int> ProgressPositions();
+// The status log of the page on screen as the worker's last command found
+// it: its lines, the index of the top one shown, and how many it shows;
+// -1 for lines when no log was there.
+struct LogView {
+  int lines = -1;
+  int top = -1;
+  int rows = 0;
+};
+LogView StatusLogAtTheEnd();
 // `line` as the status log holds it: cut to the log's line width, which a
 // full path in a deep scratch folder can reach.
 std::string AsLogged(const std::string& line);

@@ -15,7 +15,7 @@
 
 namespace {
 
-// 57 chunks of the copy, the last one short: the bar stops half way.
+// 57 chunks, the last one short.
 constexpr uint32_t kImageSectors = 56 * 63 + 40;
 constexpr char kSourcesBody[] = "zephlar firmware sources 1\nimage=zaze.bin\n";
 
@@ -104,13 +104,23 @@ TEST_F(E2eRoad, FromTheDevicePromptToTheLastPage) {
   EXPECT_EQ(2, PageOnScreen(wizard)) << "the page left stays on screen during the update";
   HWND bar = FindWindowExA(progress, nullptr, "msctls_progress32", nullptr);
   ASSERT_NE(bar, nullptr);
-  EXPECT_EQ(57, SendMessageA(bar, PBM_GETPOS, 0, 0));
-  EXPECT_EQ(114, SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+  // A step a chunk, saved, written and read back: full when the work ends,
+  // and not a step before.
+  EXPECT_EQ(3 * 57, SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+  EXPECT_EQ(3 * 57, SendMessageA(bar, PBM_GETPOS, 0, 0));
+  const std::vector<int> steps = ProgressPositions();
+  ASSERT_EQ(3u * 57, steps.size());
+  for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(static_cast<int>(i) + 1, steps[i]);
   EXPECT_GE(PaintedTextLines(progress), 2);
   SaveShot(progress, "road_progress", false);  // painted where it is held
   ReleaseProgress();
 
   ASSERT_TRUE(WaitForPage(wizard, 4));
+  // The log of the page left holds more lines than it shows; the last one,
+  // "Updated firmware!", is in view.
+  const LogView view = StatusLogAtTheEnd();
+  EXPECT_GT(view.lines, view.rows);
+  EXPECT_GE(view.top + view.rows, view.lines) << "top " << view.top << " of " << view.lines;
   EXPECT_TRUE(WaitGone(progress));
   EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
   SaveShot(wizard, "road_page4");
