@@ -127,15 +127,18 @@ int RepairPartitionMap(char driveLetter) {
   LogStatus("    <Checking partition information...>");
 
   const uint32_t entries = first.pmMapBlkCnt;
-  if (entries > kMaxMapEntries) return 0;
   MapCopy map;
-  if (!map.Hold(1)) return 0;
-  map[0] = first;
-
-  // Every entry is read, also those after "disk": a rewrite must know what
-  // each one claims.
-  const MapEntriesRead scan = ReadMapEntries(drive, map, entries);
-  if (scan.noMemory) return 0;
+  MapEntriesRead scan = {0, false, true, 0, 0};  // no room until the copy holds block 1
+  if (entries <= kMaxMapEntries && map.Hold(1)) {
+    map[0] = first;
+    // Every entry is read, also those after "disk": a rewrite must know what
+    // each one claims.
+    scan = ReadMapEntries(drive, map, entries);
+  }
+  if (scan.noMemory) {
+    LogStatus("    <Not enough memory for the partition map, nothing was changed!>");
+    return 0;
+  }
   if (!FirmwareBeforeDisk(map, scan.held)) {
     LogReadFailure(scan);
     LogStatus("    <No firmware partition found, nothing was changed!>");
