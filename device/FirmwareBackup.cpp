@@ -24,10 +24,6 @@ class ChunkMemory {
   unsigned char* bytes_;
 };
 
-uint32_t ChunkAt(uint32_t done, uint32_t length) {
-  return length - done < kChunkBytes ? length - done : kChunkBytes;
-}
-
 bool ReadWhole(RawDrive& drive, unsigned char* into, uint32_t offset, uint32_t size) {
   return drive.Read(into, offset, size) == static_cast<int32_t>(size);
 }
@@ -89,6 +85,7 @@ BackupSave FirmwareBackup::StreamToFile(RawDrive& drive, unsigned char* chunk, C
                                         void* context) {
   std::FILE* file = std::fopen(kBackupFileName, "wb");
   if (file == nullptr) return BackupSave::kNoRoom;
+  int32_t moved = 0;
   for (uint32_t done = 0, size = 0; done < length_; done += size) {
     size = ChunkAt(done, length_);
     if (!ReadWhole(drive, chunk, start_ + done, size)) {
@@ -99,7 +96,7 @@ BackupSave FirmwareBackup::StreamToFile(RawDrive& drive, unsigned char* chunk, C
       Finish(file, false);
       return BackupSave::kNoRoom;
     }
-    if (report != nullptr) report(static_cast<int32_t>(done / kChunkBytes + 1), context);
+    if (report != nullptr) report(++moved, context);
   }
   if (!Finish(file, true)) return BackupSave::kNoRoom;
   inFile_ = true;

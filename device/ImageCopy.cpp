@@ -31,10 +31,6 @@ class CopyBuffers {
   void* block_;
 };
 
-uint32_t ChunkAt(uint32_t done, uint32_t length) {
-  return length - done < kChunkBytes ? length - done : kChunkBytes;
-}
-
 bool ReadImage(std::FILE* image, unsigned char* buffer, uint32_t size) {
   return std::fread(buffer, 1, size, image) == size;
 }

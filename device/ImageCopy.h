@@ -36,6 +36,11 @@ using ChunkReport = void (*)(int32_t chunksMoved, void* context);
 
 // The chunks that `length` bytes take: a pass over them reports this many.
 inline uint32_t ChunkCount(uint32_t length) { return (length + kChunkBytes - 1) / kChunkBytes; }
+// The size of the chunk that starts `done` bytes into `length`: a whole
+// chunk, or what is left.
+inline uint32_t ChunkAt(uint32_t done, uint32_t length) {
+  return length - done < kChunkBytes ? length - done : kChunkBytes;
+}
 
 // Writes the first `length` bytes of `image` (read from its start) to the
 // drive at byte offset `startOffset`, in chunks of kChunkBytes, chunk k at
