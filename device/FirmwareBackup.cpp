@@ -48,7 +48,9 @@ BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length
   length_ = length;
   // Writing that file now would replace the image before it is copied.
   const bool imageIsBackup = IsSameFile(imagePath, kBackupFileName) == 1;
-  memory_ = static_cast<unsigned char*>(std::malloc(length > 0 ? length : 1));
+  if (length <= memoryLimit_) {
+    memory_ = static_cast<unsigned char*>(std::malloc(length > 0 ? length : 1));
+  }
   if (memory_ == nullptr && imageIsBackup) return BackupSave::kNoRoom;
   if (memory_ != nullptr) {
     // Read first: a drive that fails leaves an earlier backup file as it was.

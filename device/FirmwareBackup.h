@@ -21,7 +21,9 @@ enum class BackupSave {
 
 class FirmwareBackup {
  public:
-  FirmwareBackup() = default;
+  // `memoryLimit`: the most bytes kept in memory; a longer range goes
+  // through the file alone, chunk by chunk.
+  explicit FirmwareBackup(uint32_t memoryLimit = UINT32_MAX) : memoryLimit_(memoryLimit) {}
   ~FirmwareBackup();
   FirmwareBackup(const FirmwareBackup&) = delete;
   FirmwareBackup& operator=(const FirmwareBackup&) = delete;
@@ -49,6 +51,7 @@ class FirmwareBackup {
   bool PutBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;
   bool ReadBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;
 
+  uint32_t memoryLimit_;
   unsigned char* memory_ = nullptr;
   bool inFile_ = false;
   uint32_t start_ = 0;

@@ -630,6 +630,37 @@ CopyResult CopyAlone(const std::string& image, bool verify, uint32_t offset, int
   return copied;
 }
 
+// Without the memory for the range, the backup goes through its file alone:
+// the file holds the sectors, and a restore puts them back from it.
+TEST_F(UpdateWorker, ABackupWithoutMemoryGoesThroughItsFile) {
+  const uint32_t start = 63 * kBlock;
+  const uint32_t length = kChunkBytes + 20 * kBlock;  // two chunks, the last short
+  AttachDrive(0, OrdinaryDisk(512));
+  const std::string before = DriveBytes(0).substr(start, length);
+  RawDrive drive;
+  ASSERT_EQ(drive.Open('A'), 1);
+  {
+    FirmwareBackup backup(0);
+    ASSERT_EQ(backup.Save(drive, start, length, kImageName, nullptr, nullptr), BackupSave::kSaved);
+    EXPECT_TRUE(backup.InFile());
+    EXPECT_TRUE(ReadWholeFile(kBackupFileName) == before) << "the file is not the sectors";
+    const std::string other = FirmwareImage(length, 12);
+    ASSERT_EQ(drive.Write(other.data(), start, length), static_cast<int32_t>(length));
+    EXPECT_TRUE(backup.Restore(drive, 'A', length));
+  }
+  drive.Close();
+  EXPECT_TRUE(DriveBytes(0).substr(start, length) == before) << "not put back from the file";
+
+  // Neither memory nor a file to write: nothing to restore from, refused.
+  fs::remove(kBackupFileName);
+  fs::create_directory(kBackupFileName);
+  ASSERT_EQ(drive.Open('A'), 1);
+  FirmwareBackup backup(0);
+  EXPECT_EQ(backup.Save(drive, start, length, kImageName, nullptr, nullptr), BackupSave::kNoRoom);
+  drive.Close();
+  fs::remove(kBackupFileName);
+}
+
 TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {
   for (bool verify : {false, true}) {
     SCOPED_TRACE(verify ? "verifying" : "not verifying");
