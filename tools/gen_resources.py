@@ -1,9 +1,12 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Draws the library's skin into resources/.
 
     tools/gen_resources.py                  write the bitmaps and the icon
     tools/gen_resources.py --preview DIR    also write enlarged PNG previews
                                             and a mock of a wizard page
+    tools/gen_resources.py --check          draw into a temporary folder and
+                                            compare with resources/: names
+                                            each file that differs, exits 1
 
 Outputs: background.bmp (600 x 440), btn_back.bmp, btn_cancel.bmp,
 btn_next.bmp, btn_ok.bmp (320 x 25 strips of four 80 x 25 cells), panel.bmp
@@ -15,15 +18,26 @@ Everything is computed from geometry in this file: shapes as signed distance
 functions (which also gives their anti-aliased edges), the lettering from a
 small stroke font defined below, the brushed texture from a fixed-seed
 generator. No system font, image or clock is read, so every run writes the
-same bytes. The outputs are committed; the build does not run this script.
+same bytes. The outputs are committed; the build does not run this script,
+and the test command runs --check so that they cannot drift from it.
+
+The files are written through Pillow (Debian's python3-pil, which only the
+system interpreter sees, hence /usr/bin/python3), except the icon's, which
+is put together here: see icon_file().
 """
 
 import argparse
+import filecmp
 import math
 import os
 import struct
 import sys
-import zlib
+import tempfile
+
+try:
+    from PIL import Image
+except ImportError:
+    sys.exit("gen_resources: Pillow is missing; tools/install-deps installs python3-pil")
 
 # ----------------------------------------------------------------- colours
 
@@ -86,6 +100,11 @@ class Canvas:
 
     def set(self, x, y, colour):
         self.px[y * self.w + x] = list(map(float, colour))
+
+    def image(self):
+        """The pixels rounded to an RGB image."""
+        data = bytes(min(255, max(0, int(round(v)))) for p in self.px for v in p)
+        return Image.frombytes("RGB", (self.w, self.h), data)
 
     def blend(self, x, y, colour, a):
         if a <= 0.0:
@@ -634,27 +653,28 @@ def icon_ink():
     return ink
 
 
-def icon_bytes():
-    ink = icon_ink()
-    xor_rows = []
-    and_rows = []
-    for y in range(31, -1, -1):  # bottom-up
-        row = bytearray(16)
-        mask = bytearray(4)
-        for x in range(32):
-            if not ink[y * 32 + x]:
-                mask[x // 8] |= 0x80 >> (x % 8)  # transparent; its colour is 0
-        xor_rows.append(bytes(row))
-        and_rows.append(bytes(mask))
-    xor = b"".join(xor_rows)
-    and_mask = b"".join(and_rows)
+def icon_file(ink):
+    """The icon file: one 32 x 32 image, 4 bits per pixel with the standard
+    16-colour palette, then its mask.
+
+    Pillow's icon encoder writes PNG or 8-, 24- and 32-bit frames only, and
+    always with an all-opaque mask, so the directory and the image's header
+    are packed here; Pillow packs the mask's rows.
+    """
+    # Every colour index is 0, black: the letters are black, and a
+    # transparent pixel must be 0 as well, or it inverts the screen under it.
+    colours = bytes(32 * 32 // 2)
+    # Mask bit 1 is transparent; rows bottom-up, like the colour image's.
+    mask = Image.new("1", (32, 32))
+    mask.putdata([0 if i else 255 for i in ink])
+    mask_rows = mask.tobytes("raw", ("1", 0, -1))
     palette = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in VGA16)
-    header = struct.pack("<IiiHHIIiiII", 40, 32, 64, 1, 4, 0, len(xor) + len(and_mask), 0, 0, 0,
-                         0)
-    image = header + palette + xor + and_mask
+    header = struct.pack("<IiiHHIIiiII", 40, 32, 64, 1, 4, 0, len(colours) + len(mask_rows), 0, 0,
+                         0, 0)
+    image = header + palette + colours + mask_rows
     icondir = struct.pack("<HHH", 0, 1, 1)
     entry = struct.pack("<BBBBHHII", 32, 32, 16, 0, 1, 4, len(image), 6 + 16)
-    return icondir + entry + image, ink
+    return icondir + entry + image
 
 
 # --------------------------------------------------------------- palettes
@@ -666,15 +686,16 @@ def weighted_distance(a, b):
 
 
 def quantise(canvas, exact):
-    """Maps the canvas to 256 palette entries.
+    """Maps the canvas to an image of 256 palette entries.
 
     Colours in exact keep their own entries, and only pixels of exactly that
     colour use them, so a margin or a face stays exactly where it was drawn.
     The other colours share the remaining entries by median cut over the
     distinct colours, which keeps entries for small details as well as for
-    large gradients.
+    large gradients. (Pillow's quantisers neither reserve entries nor map
+    colours by this weighted distance, and would move pixels.)
     """
-    pixels = [tuple(min(255, max(0, int(round(v)))) for v in p) for p in canvas.px]
+    pixels = list(canvas.image().getdata())
     hist = {}
     for p in pixels:
         hist[p] = hist.get(p, 0) + 1
@@ -722,46 +743,16 @@ def quantise(canvas, exact):
             lookup[colour] = min(shared_idx,
                                  key=lambda i: (weighted_distance(colour, palette[i]), i))
     palette += [(0, 0, 0)] * (256 - len(palette))
-    return palette, [lookup[p] for p in pixels]
-
-
-def bmp_bytes(width, height, palette, indices):
-    stride = (width + 3) & ~3
-    rows = []
-    for y in range(height - 1, -1, -1):  # bottom-up
-        rows.append(bytes(indices[y * width:(y + 1) * width]) + bytes(stride - width))
-    bits = b"".join(rows)
-    colours = b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette)
-    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(bits), 2835, 2835, 256, 0)
-    offset = 14 + len(info) + len(colours)
-    head = struct.pack("<2sIHHI", b"BM", offset + len(bits), 0, 0, offset)
-    return head + info + colours + bits
+    im = Image.frombytes("P", (canvas.w, canvas.h), bytes(lookup[p] for p in pixels))
+    im.putpalette([v for p in palette for v in p])
+    return im
 
 
 # --------------------------------------------------------------- previews
 
 
-def png_bytes(width, height, rgb_rows):
-    raw = b"".join(b"\0" + bytes(row) for row in rgb_rows)
-
-    def chunk(kind, data):
-        return (struct.pack(">I", len(data)) + kind + data +
-                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
-
-    ihdr = struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)
-    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", ihdr) + chunk(b"IDAT", zlib.compress(raw, 9)) +
-            chunk(b"IEND", b""))
-
-
-def write_png(path, width, height, colour_at, scale):
-    rows = []
-    for y in range(height * scale):
-        row = bytearray()
-        for x in range(width * scale):
-            row += bytes(colour_at(x // scale, y // scale))
-        rows.append(row)
-    with open(path, "wb") as f:
-        f.write(png_bytes(width * scale, height * scale, rows))
+def save_png(path, im, scale):
+    im.resize((im.width * scale, im.height * scale), Image.Resampling.NEAREST).save(path)
 
 
 def in_round_rect_region(x, y, left, top, right, bottom, ew, eh):
@@ -777,20 +768,21 @@ def in_round_rect_region(x, y, left, top, right, bottom, ew, eh):
     return ((px - cx) / rx) ** 2 + ((py - cy) / ry) ** 2 <= 1.0
 
 
-def wizard_mock(bg_palette, bg_indices, strips):
+def wizard_mock(bg, strips):
     """The page as the wizard paints it, on a desktop colour."""
     c = Canvas(640, 480, (58, 110, 165))
     ox, oy = 20, 20
+    bg = bg.convert("RGB").load()
     for y in range(440):
         for x in range(600):
             if in_round_rect_region(x, y, 5, 5, 597, 437, 16, 16):
-                c.set(ox + x, oy + y, bg_palette[bg_indices[y * 600 + x]])
-    for (left, top), (pal, idx), state in zip(((194, 404), (278, 404), (458, 404)), strips,
-                                              (0, 0, 0)):
+                c.set(ox + x, oy + y, bg[x, y])
+    for (left, top), strip, state in zip(((194, 404), (278, 404), (458, 404)), strips, (0, 0, 0)):
+        strip = strip.convert("RGB").load()
         for y in range(25):
             for x in range(80):
                 if in_round_rect_region(x, y, 2, 2, 79, 23, 16, 16):
-                    c.set(ox + left + x, oy + top + y, pal[idx[y * 320 + 80 * state + x]])
+                    c.set(ox + left + x, oy + top + y, strip[80 * state + x, y])
     draw_text(c, "Welcome to the Zephlar", ox + 211, oy + 50, 9.5, 2.2, (0, 0, 0), tracking=1.2)
     body = ["This wizard updates the firmware of your zAze.",
             "Keep the zAze plugged in until the update is done."]
@@ -802,16 +794,17 @@ def wizard_mock(bg_palette, bg_indices, strips):
     return c
 
 
-def panel_mock(pal, idx):
+def panel_mock(panel_image):
     """The device-search panel: the bitmap stretched over a 372 x 126 client
     area (dropping or repeating pixels, as the default stretching mode does),
     cut by its window region, with its text."""
     c = Canvas(412, 166, (58, 110, 165))
     ox, oy = 20, 20
+    px = panel_image.convert("RGB").load()
     for y in range(126):
         for x in range(372):
             if in_round_rect_region(x, y, 5, 7, 369, 122, 14, 14):
-                c.set(ox + x, oy + y, pal[idx[(y * 90 // 126) * 350 + x * 350 // 372]])
+                c.set(ox + x, oy + y, px[x * 350 // 372, y * 90 // 126])
     lines = ["The Zephlar will attempt to automatically find the zAze",
              "attached to this computer. Make sure you have the zAze",
              "plugged into your computer."]
@@ -821,26 +814,70 @@ def panel_mock(pal, idx):
     return c
 
 
-def write_previews(directory, images, ico_ink, strips, bg):
+def write_previews(directory, images, ink):
     os.makedirs(directory, exist_ok=True)
-    for name, (w, h, pal, idx) in images.items():
-        scale = 2 if w >= 300 and h >= 300 else 4
-        write_png(os.path.join(directory, name + ".png"), w, h,
-                  lambda x, y, pal=pal, idx=idx, w=w: pal[idx[y * w + x]], scale)
+    for name, im in images.items():
+        scale = 2 if im.width >= 300 and im.height >= 300 else 4
+        save_png(os.path.join(directory, name + ".png"), im.convert("RGB"), scale)
 
-    def icon_px(x, y):
-        if ico_ink[y * 32 + x]:
-            return (0, 0, 0)
-        return (255, 255, 255) if (x // 4 + y // 4) % 2 else (214, 220, 228)
-
-    write_png(os.path.join(directory, "zephlar_icon.png"), 32, 32, icon_px, 8)
-    for name, mock in (("wizard_mock", wizard_mock(bg[0], bg[1], strips)),
-                       ("panel_mock", panel_mock(*images["panel"][2:]))):
-        write_png(os.path.join(directory, name + ".png"), mock.w, mock.h,
-                  lambda x, y, m=mock: tuple(int(round(v)) for v in m.px[y * m.w + x]), 1)
+    # The icon's ink on a checkerboard, which shows its transparent pixels.
+    icon = Image.new("RGB", (32, 32))
+    icon.putdata([(0, 0, 0) if ink[y * 32 + x] else
+                  (255, 255, 255) if (x // 4 + y // 4) % 2 else (214, 220, 228)
+                  for y in range(32) for x in range(32)])
+    save_png(os.path.join(directory, "zephlar_icon.png"), icon, 8)
+    strips = [images[name] for name in ("btn_back", "btn_next", "btn_cancel")]
+    save_png(os.path.join(directory, "wizard_mock.png"),
+             wizard_mock(images["background"], strips).image(), 1)
+    save_png(os.path.join(directory, "panel_mock.png"), panel_mock(images["panel"]).image(), 1)
 
 
 # ------------------------------------------------------------------- main
+
+
+def draw_all():
+    """The bitmaps as palette images by name, and the icon's ink."""
+    images = {
+        "background": quantise(background(),
+                               [MAGENTA_BACKGROUND, BORDER_OUTER, BORDER_INNER, WHITE]),
+    }
+    for name, label in (("btn_back", "Back"), ("btn_next", "Next"), ("btn_cancel", "Cancel"),
+                        ("btn_ok", "OK")):
+        images[name] = quantise(button_strip(label), [BUTTON_GROUND])
+    images["panel"] = quantise(panel(), [MAGENTA_PANEL, BORDER_OUTER, BORDER_INNER])
+    return images, icon_ink()
+
+
+def write_all(directory, images, ink):
+    """Writes the pictures into directory and answers their file names."""
+    os.makedirs(directory, exist_ok=True)
+    names = []
+    for name, im in images.items():
+        # 72 dpi, 2835 pixels per metre, as the bitmaps declare (Pillow would say 96).
+        im.save(os.path.join(directory, name + ".bmp"), "BMP", dpi=(72, 72))
+        names.append(name + ".bmp")
+    with open(os.path.join(directory, "zephlar.ico"), "wb") as f:
+        f.write(icon_file(ink))
+    names.append("zephlar.ico")
+    return names
+
+
+def check(committed, images, ink):
+    """Draws into a temporary folder and compares that, byte by byte, with
+    the committed files. Answers the exit status: 1 when any differs."""
+    with tempfile.TemporaryDirectory(prefix="gen_resources.") as fresh:
+        names = write_all(fresh, images, ink)
+        drifted = [os.path.relpath(os.path.join(committed, name)) for name in names
+                   if not os.path.exists(os.path.join(committed, name)) or
+                   not filecmp.cmp(os.path.join(fresh, name), os.path.join(committed, name),
+                                   shallow=False)]
+    for path in drifted:
+        print(f"gen_resources: {path} is not what tools/gen_resources.py draws")
+    if drifted:
+        print("gen_resources: run tools/gen_resources.py and commit its output, or undo the edit")
+        return 1
+    print(f"gen_resources: the {len(names)} pictures in {os.path.relpath(committed)} are current")
+    return 0
 
 
 def main():
@@ -848,31 +885,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--out", default=os.path.join(here, "..", "resources"))
     parser.add_argument("--preview", metavar="DIR")
+    parser.add_argument("--check", action="store_true",
+                        help="compare with the files in --out instead of writing them")
     args = parser.parse_args()
 
-    images = {}
-    bg = background()
-    images["background"] = (600, 440) + quantise(
-        bg, [MAGENTA_BACKGROUND, BORDER_OUTER, BORDER_INNER, WHITE])
-    strips = []
-    for name, label in (("btn_back", "Back"), ("btn_next", "Next"), ("btn_cancel", "Cancel"),
-                        ("btn_ok", "OK")):
-        pal, idx = quantise(button_strip(label), [BUTTON_GROUND])
-        images[name] = (320, 25, pal, idx)
-        if name != "btn_ok":
-            strips.append((pal, idx))
-    images["panel"] = (350, 90) + quantise(panel(), [MAGENTA_PANEL, BORDER_OUTER, BORDER_INNER])
-
-    os.makedirs(args.out, exist_ok=True)
-    for name, (w, h, pal, idx) in images.items():
-        with open(os.path.join(args.out, name + ".bmp"), "wb") as f:
-            f.write(bmp_bytes(w, h, pal, idx))
-    ico, ink = icon_bytes()
-    with open(os.path.join(args.out, "zephlar.ico"), "wb") as f:
-        f.write(ico)
-
+    images, ink = draw_all()
     if args.preview:
-        write_previews(args.preview, images, ink, strips, images["background"][2:])
+        write_previews(args.preview, images, ink)
+    if args.check:
+        return check(args.out, images, ink)
+    write_all(args.out, images, ink)
     return 0
 
 
