@@ -1,7 +1,7 @@
 // The sectors an update is about to overwrite, saved before its first write
 // and put back when the update fails part way. They are kept in memory and in
-// zaze_fw_backup.bin in the current folder, so that the user still has them
-// when the drive cannot take them back; either one is enough.
+// a backup file in the current folder, which is on the medium and read back
+// before the first write; the memory spares a read of the file.
 #pragma once
 
 #include <cstdint>
@@ -9,14 +9,19 @@
 #include "device/ImageCopy.h"
 
 class RawDrive;
-
-#define ZEPHLAR_BACKUP_FILE "zaze_fw_backup.bin"
-constexpr char kBackupFileName[] = ZEPHLAR_BACKUP_FILE;
+struct ZazeIdentity;
 
 enum class BackupSave {
-  kSaved,       // in memory, in the file, or both
+  kSaved,       // in the file, on the medium and read back equal
   kReadFailed,  // the drive did not give the sectors
-  kNoRoom,      // neither memory nor the file could hold them
+  kNoRoom,      // the file could not be written (no memory for a chunk either)
+  kNotKept,     // the file was written but did not reach the medium, or reads back otherwise
+};
+
+enum class RestoreResult {
+  kRestored,    // byte for byte as saved, read back after a flush
+  kNotTheZaze,  // the drive is no longer the zAze it was saved from: nothing written
+  kFailed,      // the drive did not take it back
 };
 
 class FirmwareBackup {
@@ -28,32 +33,38 @@ class FirmwareBackup {
   FirmwareBackup(const FirmwareBackup&) = delete;
   FirmwareBackup& operator=(const FirmwareBackup&) = delete;
 
-  // Reads `length` bytes (whole sectors) at byte `start` of the drive and
-  // keeps them; the file is written, flushed and closed before this returns,
-  // or removed when it could not be written whole. Logs what was saved where.
-  // Writes nothing to the drive. When `imagePath` names the backup file
-  // itself (an earlier backup chosen to be put back), that file is left as
-  // it is and the sectors are kept in memory only. `report` (which may be
-  // null) counts the chunks read.
-  BackupSave Save(RawDrive& drive, uint32_t start, uint32_t length, const char* imagePath,
+  // Reads `length` bytes (whole sectors) at byte `start` of the drive into
+  // `fileName`, puts the file on the medium and reads it back. Writes nothing
+  // to the drive; logs nothing. A file that is not kept whole is removed.
+  // `report` (which may be null) counts the chunks read from the drive.
+  BackupSave Save(RawDrive& drive, uint32_t start, uint32_t length, const char* fileName,
                   ChunkReport report, void* context);
-  bool InFile() const { return inFile_; }
+  // Takes an earlier run's backup file, which goes to byte `start`: true when
+  // it holds `length` bytes whose CRC-32 is `sum`.
+  bool Load(const char* fileName, uint32_t start, uint32_t length, uint32_t sum);
+  uint32_t Sum() const { return sum_; }
+  uint32_t Length() const { return length_; }
 
-  // Puts the saved bytes [0, upTo) back where they were read: opens the drive
-  // of `letter` afresh (a failed transfer leaves a drive refusing more),
-  // reads that range, rewrites only the sectors that differ, flushes, and
-  // reads the range back. True when it is byte for byte as saved.
-  bool Restore(RawDrive& drive, char letter, uint32_t upTo) const;
+  // Puts the saved bytes [0, upTo) back where they were read. Opens the
+  // drive of `letter` afresh (a failed transfer leaves a drive refusing
+  // more); when `zaze` is given, first checks that the drive is still that
+  // zAze and writes nothing if not. Then rewrites the sectors that differ or
+  // cannot be read, flushes, and reads the range back.
+  RestoreResult Restore(RawDrive& drive, char letter, uint32_t upTo,
+                        const ZazeIdentity* zaze) const;
 
  private:
   BackupSave StreamToFile(RawDrive& drive, unsigned char* chunk, ChunkReport report, void* context);
+  BackupSave CheckFile(unsigned char* chunk) const;
   bool Saved(uint32_t offset, uint32_t size, unsigned char* into) const;
-  bool PutBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;
+  bool PutBack(RawDrive& drive, char letter, uint32_t upTo, unsigned char* current,
+               unsigned char* saved) const;
   bool ReadBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;
 
   uint32_t memoryLimit_;
   unsigned char* memory_ = nullptr;
-  bool inFile_ = false;
+  char fileName_[32] = {};
   uint32_t start_ = 0;
   uint32_t length_ = 0;
+  uint32_t sum_ = 0;
 };

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 // Opens the file at `path` for reading (exclusively where the platform allows
 // it), checks that its size can be queried, positions at `offset` and reads up
@@ -14,6 +15,10 @@ int ReadFileRegion(const char* path, uint32_t offset, void* buffer, uint32_t len
 // 1 when `first` and `second` name one and the same existing file, however
 // they spell it; 0 otherwise.
 int IsSameFile(const char* first, const char* second);
+
+// Flushes `file`'s buffer and asks the system to put everything written to
+// it on the medium (FlushFileBuffers, or fsync). 1 when both succeeded.
+int SyncFile(std::FILE* file);
 
 // The calling thread's last system error code (GetLastError, or errno).
 uint32_t LastErrorCode();

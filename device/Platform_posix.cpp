@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdio>
 
@@ -23,6 +24,15 @@ int IsSameFile(const char* first, const char* second) {
   struct stat a = {}, b = {};
   if (stat(first, &a) != 0 || stat(second, &b) != 0) return 0;
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino ? 1 : 0;
+}
+
+int SyncFile(std::FILE* file) {
+  if (std::fflush(file) != 0) return 0;
+  int done;
+  do {
+    done = fsync(fileno(file));
+  } while (done != 0 && errno == EINTR);
+  return done == 0 ? 1 : 0;
 }
 
 uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }

@@ -1,5 +1,6 @@
 #include "device/Platform.h"
 
+#include <io.h>
 #include <windows.h>
 
 namespace {
@@ -54,6 +55,13 @@ int IsSameFile(const char* first, const char* second) {
                  a.nFileIndexLow == b.nFileIndexLow
              ? 1
              : 0;
+}
+
+int SyncFile(std::FILE* file) {
+  if (std::fflush(file) != 0) return 0;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+  if (handle == INVALID_HANDLE_VALUE) return 0;
+  return FlushFileBuffers(handle) ? 1 : 0;
 }
 
 uint32_t LastErrorCode() { return GetLastError(); }

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+class RawDrive;
+
 constexpr uint32_t kRepairedMapBlocks = 62;
 constexpr uint32_t kRepairedMapEntries = 3;
 constexpr uint32_t kFirmwareStartBlock = 63;
@@ -12,5 +14,26 @@ constexpr uint32_t kFirmwareBlocks = 65477;
 // 1 when the map is in order or has been rewritten; 0 when it cannot be
 // examined or written, or when it is not a zAze's map (no "firmware" entry
 // before "disk"), in which case nothing is written. Reads the whole map
-// before its first write. Closes its drive before returning.
+// before its first write, and keeps what it replaces in memory: when a write
+// fails, the map is put back as it was. Closes its drive before returning.
 int RepairPartitionMap(char driveLetter);
+
+struct MapRepair {
+  int result;            // as RepairPartitionMap
+  uint32_t savedBlocks;  // blocks 1 to savedBlocks are in the map backup; 0 when none
+  uint32_t savedSum;     // their CRC-32
+  bool notPutBack;       // a write failed and the map could not be put back
+};
+
+// RepairPartitionMap that also saves the blocks it is about to replace in
+// `mapBackup`, on the medium, before its first write; it writes nothing when
+// that file cannot be kept. The file stays when the map was rewritten or
+// could not be put back, and goes when the map is as it was.
+MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup);
+
+// Puts map blocks 1 to `count` (`saved`, in disk order) back on the open
+// drive of `letter`, which is opened afresh: blocks that read as saved are
+// not written, so a drive that refuses every write (a locked one) keeps all
+// it had. Flushes when it wrote, and reads the blocks back. True when they
+// are as saved.
+bool PutMapBack(RawDrive& drive, char letter, const unsigned char* saved, uint32_t count);

@@ -4,6 +4,7 @@
 // the map or block 0. Every refusal is made before the first write.
 #include "device/UpdateWorker.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -18,6 +19,7 @@
 #include "device/Platform.h"
 #include "device/RawDrive.h"
 #include "device/Repair.h"
+#include "device/UpdateRecord.h"
 
 signed char FoundDriveLetter = 0;
 char FirmwarePath[260] = {};
@@ -38,13 +40,25 @@ constexpr char kBoxNoMapMemory[] =
 constexpr char kBoxEntryReadFailed[] = "Error: Unable to read from drive!\n\n" ZEPHLAR_SUPPORT_LINE;
 constexpr char kBoxImageNotOpened[] =
     "Error: Unable to open the firmware source!\n\n" ZEPHLAR_SUPPORT_LINE;
-constexpr char kBoxCopyFailed[] =
+// The boxes that name the file holding what was replaced: the text before
+// the name, and after it.
+struct NamingBox {
+  const char* before;
+  const char* after;
+};
+constexpr char kSavedIn[] = ".\n\n" ZEPHLAR_SUPPORT_LINE;
+constexpr NamingBox kBoxCopyFailedSaved = {
     "Error: The firmware partition on your zAze is in an undetermined state and it may not "
-    "work correctly!\n\n" ZEPHLAR_SUPPORT_LINE;
-constexpr char kBoxCopyFailedSaved[] =
-    "Error: The firmware partition on your zAze is in an undetermined state and it may not "
-    "work correctly! Its previous firmware is saved in " ZEPHLAR_BACKUP_FILE
-    ".\n\n" ZEPHLAR_SUPPORT_LINE;
+    "work correctly! Its previous firmware is saved in ",
+    kSavedIn};
+constexpr NamingBox kBoxNotTheZaze = {
+    "Error: The new firmware could not be written, and the drive no longer is the zAze its "
+    "firmware was saved from, so nothing was put back. Its previous firmware is saved in ",
+    kSavedIn};
+constexpr NamingBox kBoxRepairNotPutBack = {
+    "Error: Unable to modify the zAze's partition table! Its previous partition table is saved "
+    "in ",
+    kSavedIn};
 constexpr char kBoxRestored[] =
     "Error: The new firmware could not be written to your zAze. Its previous firmware is back "
     "in place.\n\n" ZEPHLAR_SUPPORT_LINE;
@@ -69,6 +83,19 @@ constexpr Refusal kNoBackupRoom = {
     "Firmware not written: no room to keep a copy of the previous firmware.",
     "Error: Not enough memory or disk space to keep a copy of the firmware on your zAze! Nothing "
     "was written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kBackupNotKept = {
+    "Firmware not written: the copy of the previous firmware did not reach this computer's disk "
+    "whole.",
+    "Error: The copy of the firmware on your zAze could not be saved on this computer's disk! "
+    "Nothing was written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kNotRecorded = {
+    "Firmware not written: the record of the update could not be written.",
+    "Error: Unable to record the update on this computer's disk! Nothing was written to your "
+    "zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kNoBackupSet = {
+    "Firmware not written: this folder holds the backups of 99 updates that did not finish.",
+    "Error: This folder holds the backups of 99 updates that did not finish. Nothing was "
+    "written to your zAze; move them to another folder first.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kNoChunkBuffer = {
     "Firmware not written: not enough memory.",
     "Error: Not enough memory to update the firmware!\n\n" ZEPHLAR_SUPPORT_LINE};
@@ -78,54 +105,69 @@ void Refuse(const Refusal& refusal) {
   ShowUpdateError(refusal.box);
 }
 
+void ShowNamingBox(const NamingBox& box, const char* name) {
+  char text[512];
+  std::snprintf(text, sizeof text, "%s%s%s", box.before, name, box.after);
+  ShowUpdateError(text);
+}
+
+// One update, as its parts see it.
+struct UpdateRun {
+  char letter;
+  char imagePath[sizeof FirmwarePath];
+  BackupFiles files;  // where this run keeps what it replaces
+  MapRepair repair;
+  UpdateResult result;
+};
+
 // The bar takes a step for every chunk of the update's three passes over the
 // partition: saved, written, read back. It is full when the last is done.
 void StepProgressBar(int32_t, void* steps) { ProgressBarSetPos(++*static_cast<int32_t*>(steps)); }
 
-// Puts back what a failed copy may have changed; the user is told either way.
-void RollBack(RawDrive& drive, char letter, const FirmwareBackup& backup, uint32_t touched) {
-  if (touched == 0 || backup.Restore(drive, letter, touched)) {
-    LogStatus("Previous firmware restored.");
-    ShowUpdateError(kBoxRestored);
-  } else {
-    LogStatus("Unable to restore the previous firmware!");
-    ShowUpdateError(backup.InFile() ? kBoxCopyFailedSaved : kBoxCopyFailed);
-  }
+ZazeIdentity IdentityOf(const MapView& map, uint32_t index) {
+  ZazeIdentity zaze;
+  zaze.firmwareIndex = index;
+  PartitionMapEntry entry = map.entries[0];
+  std::memcpy(zaze.block1, &SwapPartitionMapEntry(entry), sizeof zaze.block1);
+  entry = map.entries[index];
+  std::memcpy(zaze.firmwareEntry, &SwapPartitionMapEntry(entry), sizeof zaze.firmwareEntry);
+  return zaze;
 }
 
-// The image into the partition of entry `index`, with the sectors it
-// replaces saved first; the user is told of the outcome. False when the
-// image cannot be opened.
-bool CopyFirmwareFile(RawDrive& drive, char letter, const MapView& map, uint32_t index) {
-  char path[sizeof FirmwarePath];
-  std::memcpy(path, FirmwarePath, sizeof path);
-  path[sizeof path - 1] = '\0';  // the field may be full
-  ScopedFile image(std::fopen(path, "rb"));
-  if (image.get() == nullptr) return false;
-  const long length = MeasureImage(image.get());
-  if (const Refusal* refusal = RefusalFor(map, index, length)) {
-    Refuse(*refusal);
-    return true;
+// Puts back what a failed copy may have changed; the user is told either
+// way. `record` is the open record of the update whose backup holds the
+// whole previous firmware: this run's own, or an earlier unfinished one.
+void RollBack(RawDrive& drive, UpdateRun& run, const FirmwareBackup& backup, uint32_t touched,
+              const ZazeIdentity& zaze, UpdateRecord& record) {
+  const RestoreResult restored =
+      touched == 0 ? RestoreResult::kRestored : backup.Restore(drive, run.letter, touched, &zaze);
+  if (restored == RestoreResult::kRestored) {
+    LogStatus("Previous firmware restored.");
+    ShowUpdateError(kBoxRestored);
+    // The zAze holds whole firmware again; an earlier unfinished update's
+    // record stays open, since what came back is what it left.
+    if (record.set == run.files.set) {
+      record.open = false;
+      SaveUpdateRecord(record);
+    }
+    run.result = UpdateResult::kRestored;
+    return;
   }
-  const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
-  ProgressBarCreate();
-  ProgressBarSetRange(0, static_cast<int32_t>(3 * ChunkCount(static_cast<uint32_t>(length))));
-  int32_t steps = 0;
-  FirmwareBackup backup;
-  const BackupSave saved =
-      backup.Save(drive, start, static_cast<uint32_t>(length), path, StepProgressBar, &steps);
-  if (saved != BackupSave::kSaved) {
-    ProgressBarDestroy();
-    Refuse(saved == BackupSave::kReadFailed ? kBackupUnread : kNoBackupRoom);
-    return true;
+  const BackupFiles saved = BackupFilesOf(record.set);
+  run.result = UpdateResult::kNotRestored;
+  if (restored == RestoreResult::kNotTheZaze) {
+    LogStatus("The drive is no longer the zAze: the previous firmware was not put back.");
+    ShowNamingBox(kBoxNotTheZaze, saved.firmware);
+    return;
   }
-  const CopyOutcome copied = CopyImageToDrive(drive, image.get(), static_cast<uint32_t>(length),
-                                              start, true, StepProgressBar, &steps);
-  if (copied.result == CopyResult::kNoBuffer) {
-    ProgressBarDestroy();
-    Refuse(kNoChunkBuffer);
-    return true;
-  }
+  LogStatus("Unable to restore the previous firmware!");
+  ShowNamingBox(kBoxCopyFailedSaved, saved.firmware);
+}
+
+// Reports how the copy ended and puts the previous firmware back when it
+// failed.
+void EndCopy(RawDrive& drive, UpdateRun& run, const CopyOutcome& copied,
+             const FirmwareBackup& backup, const ZazeIdentity& zaze, UpdateRecord& record) {
   if (copied.result == CopyResult::kVerifyFailed) {
     LogStatus("Firmware verification failed!");
   } else if (copied.result == CopyResult::kFlushFailed) {
@@ -134,13 +176,85 @@ bool CopyFirmwareFile(RawDrive& drive, char letter, const MapView& map, uint32_t
     LogStatus("Error quiting");
   }
   ProgressBarDestroy();
-  if (copied.result == CopyResult::kDone) {
-    LogStatus("Firmware verified.");
-    LogStatus("Updated firmware!");
-  } else {
+  if (copied.result != CopyResult::kDone) {
     LogStatus("Unable to update firmware!");
-    RollBack(drive, letter, backup, copied.touched);
+    RollBack(drive, run, backup, copied.touched, zaze, record);
+    return;
   }
+  LogStatus("Firmware verified.");
+  LogStatus("Updated firmware!");
+  run.result = UpdateResult::kUpdated;
+  // Nothing of this update needs keeping apart any more. An earlier
+  // unfinished update's record stays, closed, with its backup.
+  if (record.set == run.files.set) {
+    RemoveUpdateRecord(record.set);
+  } else {
+    record.open = false;
+    SaveUpdateRecord(record);
+  }
+}
+
+// Saves what the image replaces, records the update, and copies: the record
+// and the backup are on the medium before the first firmware write.
+void BackUpAndCopy(RawDrive& drive, UpdateRun& run, std::FILE* image, const MapView& map,
+                   uint32_t index, uint32_t length) {
+  const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
+  const ZazeIdentity zaze = IdentityOf(map, index);
+  ProgressBarCreate();
+  ProgressBarSetRange(0, static_cast<int32_t>(3 * ChunkCount(length)));
+  int32_t steps = 0;
+  FirmwareBackup backup;
+  const BackupSave saved =
+      backup.Save(drive, start, length, run.files.firmware, StepProgressBar, &steps);
+  if (saved != BackupSave::kSaved) {
+    ProgressBarDestroy();
+    Refuse(saved == BackupSave::kReadFailed ? kBackupUnread
+           : saved == BackupSave::kNotKept  ? kBackupNotKept
+                                            : kNoBackupRoom);
+    return;
+  }
+  LogStatus("Saved the %lu bytes the update replaces to %s.", static_cast<unsigned long>(length),
+            run.files.firmware);
+  // An update of this zAze that did not finish keeps its record: its backup,
+  // not this one, holds the last whole firmware.
+  UpdateRecord record;
+  if (!FindOpenRecord(zaze, record)) {
+    record = UpdateRecord();
+    record.set = run.files.set;
+    record.zaze = zaze;
+    record.start = start;
+    record.length = length;
+    record.firmwareSum = backup.Sum();
+    record.mapBlocks = run.repair.savedBlocks;
+    record.mapSum = run.repair.savedSum;
+    if (!SaveUpdateRecord(record)) {
+      RemoveUpdateRecord(record.set);
+      ProgressBarDestroy();
+      Refuse(kNotRecorded);
+      return;
+    }
+  }
+  const CopyOutcome copied =
+      CopyImageToDrive(drive, image, length, start, true, StepProgressBar, &steps);
+  if (copied.result == CopyResult::kNoBuffer) {
+    ProgressBarDestroy();
+    Refuse(kNoChunkBuffer);
+    return;
+  }
+  EndCopy(drive, run, copied, backup, zaze, record);
+}
+
+// The image into the partition of entry `index`; the user is told of the
+// outcome. False when the image cannot be opened.
+bool CopyFirmwareFile(RawDrive& drive, UpdateRun& run, const MapView& map, uint32_t index) {
+  ScopedFile image(std::fopen(run.imagePath, "rb"));
+  if (image.get() == nullptr) return false;
+  const long length = MeasureImage(image.get());
+  if (const Refusal* refusal = RefusalFor(map, index, length)) {
+    Refuse(*refusal);
+    return true;
+  }
+  BackUpAndCopy(drive, run, image.get(), map, index, static_cast<uint32_t>(length));
   return true;
 }
 
@@ -156,20 +270,21 @@ void LogPartitionSize(uint32_t blocks) {
 
 // False when the walk is to end here (the image cannot be opened); the
 // user has been told of the outcome either way.
-bool UpdateFirmware(RawDrive& drive, char letter, const MapView& map, uint32_t index,
+bool UpdateFirmware(RawDrive& drive, UpdateRun& run, const MapView& map, uint32_t index,
                     DumpFile& dump) {
   dump.FirmwareLine();
   LogStatus("Found firmware on zAze!");
   LogPartitionSize(map.entries[index].pmPartBlkCnt);
-  LogStatus("Updating firmware with file \"%.259s\"...", FirmwarePath);
-  if (CopyFirmwareFile(drive, letter, map, index)) return true;
+  LogStatus("Updating firmware with file \"%.259s\"...", run.imagePath);
+  if (CopyFirmwareFile(drive, run, map, index)) return true;
   ShowUpdateError(kBoxImageNotOpened);
   LogStatus("Unable to open firmware file!");
   return false;
 }
 
 // Everything after the repair; the drive and the dump are closed on return.
-void UpdateRepairedDrive(char letter) {
+void UpdateRepairedDrive(UpdateRun& run) {
+  const char letter = run.letter;
   RawDrive drive;
   if (drive.Open(letter) != 1) {
     LogStatus("    <Unable to open drive \"%c\">", letter);
@@ -220,7 +335,7 @@ void UpdateRepairedDrive(char letter) {
     }
     if (HasPartName(entries[i], "firmware")) {
       told = true;
-      if (!UpdateFirmware(drive, letter, map, i, dump)) break;
+      if (!UpdateFirmware(drive, run, map, i, dump)) break;
     }
     dump.Section(i, count, entries[i]);
   }
@@ -231,33 +346,49 @@ void UpdateRepairedDrive(char letter) {
 
 // The checks that need no map: made before the repair, so that a refusal
 // here leaves every byte of the zAze as it was.
-bool MayUpdate() {
+bool MayUpdate(UpdateRun& run) {
   const RawDrive drive;
   if (drive.CanWrite() != 1) {
     Refuse(kCannotWrite);
     return false;
   }
-  char path[sizeof FirmwarePath];
-  std::memcpy(path, FirmwarePath, sizeof path);
-  path[sizeof path - 1] = '\0';
   // The file was checked when chosen; it may have changed since.
-  if (IsFirmwareFile(path) != 1) {
+  if (IsFirmwareFile(run.imagePath) != 1) {
     Refuse(kNotFirmwareNow);
     return false;
   }
+  const int set = FreeBackupSet(run.imagePath);
+  if (set == 0) {
+    Refuse(kNoBackupSet);
+    return false;
+  }
+  run.files = BackupFilesOf(set);
   return true;
 }
 
 }  // namespace
 
-void FirmwareUpdateThread(void*) {
-  const char letter = static_cast<char>(FoundDriveLetter);
-  if (MayUpdate()) {
-    if (RepairPartitionMap(letter) == 0) {
-      ShowUpdateError(kBoxRepairFailed);
-    } else {
-      UpdateRepairedDrive(letter);
+UpdateResult RunFirmwareUpdate(char driveLetter, const char* imagePath) {
+  UpdateRun run = {driveLetter, {}, {}, {0, 0, 0, false}, UpdateResult::kRefused};
+  std::snprintf(run.imagePath, sizeof run.imagePath, "%s", imagePath);
+  if (!MayUpdate(run)) return run.result;
+  run.repair = RepairPartitionMapKeeping(driveLetter, run.files.map);
+  if (run.repair.result == 0) {
+    if (run.repair.notPutBack) {
+      ShowNamingBox(kBoxRepairNotPutBack, run.files.map);
+      return UpdateResult::kNotRestored;
     }
+    ShowUpdateError(kBoxRepairFailed);
+    return UpdateResult::kRefused;
   }
+  UpdateRepairedDrive(run);
+  return run.result;
+}
+
+void FirmwareUpdateThread(void*) {
+  char path[sizeof FirmwarePath];
+  std::memcpy(path, FirmwarePath, sizeof path);
+  path[sizeof path - 1] = '\0';  // the field may be full
+  RunFirmwareUpdate(static_cast<char>(FoundDriveLetter), path);
   SendWizardLast();
 }

@@ -28,6 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr char kImage[] = "copy_bench.image";
+constexpr char kBackup[] = "zaze_fw_backup.bin";
 constexpr char kDisk[] = "copy_bench.disk";
 constexpr int32_t kChunks = 114;
 constexpr uint32_t kLength = kChunkBytes * kChunks;  // 3,677,184 bytes
@@ -118,9 +119,8 @@ bool CopyOurs(bool verify, Timing& timing, bool backup = false, double* backupSe
   Clock::time_point lastChunk;
   const Clock::time_point start = Clock::now();
   FirmwareBackup saved;
-  const bool ready = !backup || (saved.Save(drive, kStart, kLength, kImage, nullptr, nullptr) ==
-                                     BackupSave::kSaved &&
-                                 saved.InFile());
+  const bool ready = !backup || saved.Save(drive, kStart, kLength, kBackup, nullptr, nullptr) ==
+                                    BackupSave::kSaved;
   const Clock::time_point copyStart = Clock::now();
   const CopyResult copied =
       ready ? CopyImageToDrive(drive, image, kLength, kStart, verify, NoteLastChunk, &lastChunk)
@@ -233,7 +233,7 @@ int main(int argc, char** argv) {
   }
   const long peakCopy = PeakOf("copy");
   const long peakUpdate = PeakOf("update");
-  std::remove(kBackupFileName);
+  std::remove(kBackup);
   std::remove(kImage);
   std::remove(kDisk);
 

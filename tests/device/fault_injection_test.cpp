@@ -31,8 +31,9 @@ constexpr uint32_t kImageBytes = 2 * kChunkBytes + 8192;  // three chunks, the l
 constexpr uint32_t kImageBlocks = kImageBytes / kBlock;
 constexpr char kImageName[] = "firmware.img";
 constexpr char kDumpName[] = "zaze_pm.txt";
-const DriveFault kFaults[] = {DriveFault::kError, DriveFault::kShortCount,
-                              DriveFault::kSeekFailure};
+constexpr char kFirstBackup[] = "zaze_fw_backup.bin";
+const DriveFault kFaults[] = {DriveFault::kError, DriveFault::kShortCount, DriveFault::kSeekFailure,
+                              DriveFault::kUnreadable};
 
 // Fills the fields repair carries over, in the first `entries` entries, so
 // that a rewrite which loses any of them shows.
@@ -48,13 +49,13 @@ DiskImage Marked(DiskImage disk, uint32_t entries) {
   return disk;
 }
 
-// A map to be rewritten with an entry after "disk": the map, the firmware,
-// "disk", and a driver beyond the firmware partition, which repair reads
-// (and which the map of three entries then no longer counts).
-DiskImage MapWithADriver() {
+// A map to be rewritten with free space after "disk": the map, the firmware,
+// "disk", and an "Apple_Free" entry, which repair reads (and which the map of
+// three entries then no longer counts, as free space may).
+DiskImage MapWithFreeSpaceAfterTheDisk() {
   DiskImage disk =
       WithEntry(ZazeBeforeRepair(), 0, [](PartitionMapEntry& e) { e.pmMapBlkCnt = 4; });
-  disk.SetEntry(3, MakeEntry("driver", "Apple_Driver43", 70000, 64, 4));
+  disk.SetEntry(3, MakeEntry("Extra", "Apple_Free", 70000, 64, 4));
   return Marked(disk, 4);
 }
 
@@ -139,6 +140,19 @@ std::string UnsafeChanges(const WorkerRun& run, uint32_t mapEntries) {
   return "";
 }
 
+// After transfer `k` failed, only what was there may be written back: a
+// write that leaves its blocks other than before the update is named.
+std::string WrittenAfter(const WorkerRun& run, uint32_t k) {
+  for (size_t later = k; later < run.transfers.size(); ++later) {
+    const DriveTransfer& t = run.transfers[later];
+    if (t.write && !t.flush &&
+        run.after.compare(t.offset, t.length, run.before, t.offset, t.length) != 0) {
+      return "written after the failure: " + Describe(run.transfers)[later];
+    }
+  }
+  return "";
+}
+
 class FaultInjection : public testing::Test {
  protected:
   void SetUp() override {
@@ -158,7 +172,7 @@ class FaultInjection : public testing::Test {
   // and transfer `alsoAt` as `alsoFault`.
   static WorkerRun RunWorker(const DiskImage& disk, uint32_t failAt, DriveFault fault,
                              uint32_t alsoAt = 0, DriveFault alsoFault = DriveFault::kNone) {
-    std::remove(kBackupFileName);
+    RemoveBackupSets();
     MemoryDrive drive(disk.Bytes());
     drive.RecordTransfers(true);
     drive.FailTransfer(failAt, fault);
@@ -178,7 +192,7 @@ class FaultInjection : public testing::Test {
             drive.Faulted(),
             drive.FaultedSession(),
             drive.FaultedWrite(),
-            ReadWholeFile(kBackupFileName)};
+            ReadWholeFile(kFirstBackup)};
   }
 
   // What must hold for every run, failed or not.
@@ -217,7 +231,8 @@ class FaultInjection : public testing::Test {
     ASSERT_TRUE(Updated(clean)) << DescribeUpdate(clean.events, clean.before, clean.after);
     const std::vector<std::string> names = Describe(clean.transfers);
     const std::string table = "Faults injected: " + name;
-    HardeningTable(table, {"k", "transfer", "error (-3)", "short count", "positioning (-2)"});
+    HardeningTable(table, {"k", "transfer", "error (-3)", "short count", "positioning (-2)",
+                           "error, unreadable until rewritten"});
     HardeningRow(table, {"none", "-", DescribeUpdate(clean.events, clean.before, clean.after)});
 
     int injected = 0, afterWrites = 0, restored = 0;
@@ -237,13 +252,12 @@ class FaultInjection : public testing::Test {
         // reads the whole map again, and a success is checked above.
         if (run.faultedWrite || run.faultedSession == 2) {
           EXPECT_FALSE(Updated(run)) << "\"Updated firmware!\" after a failed transfer";
-          for (size_t later = k; later < run.transfers.size(); ++later) {
-            EXPECT_FALSE(run.transfers[later].write && run.transfers[later].session != 3)
-                << "written after the failure: " << Describe(run.transfers)[later];
-          }
+          EXPECT_EQ(WrittenAfter(run, k), "");
         }
+        // A repair whose write failed puts back what it had written.
         if (run.faultedSession == 1 && run.faultedWrite) {
           EXPECT_TRUE(Boxed(run, "map not repaired"));
+          EXPECT_TRUE(run.after == run.before) << ChangedBlocks(run.before, run.after);
         }
         if (transfer.rfind("worker: backup", 0) == 0) {
           EXPECT_TRUE(Boxed(run, "refused: backup unreadable"));
@@ -287,20 +301,21 @@ TEST_F(FaultInjection, EveryTransferOnARepairedZaze) {
   FailEveryTransfer("a zAze already repaired", Marked(ZazeRepaired(), 3), 3);
 }
 
-TEST_F(FaultInjection, EveryTransferOnAMapWithADriverAfterTheDisk) {
-  FailEveryTransfer("a map to rewrite with a driver entry after \"disk\"", MapWithADriver(), 4);
+TEST_F(FaultInjection, EveryTransferOnAMapWithFreeSpaceAfterTheDisk) {
+  FailEveryTransfer("a map to rewrite with free space after \"disk\"",
+                    MapWithFreeSpaceAfterTheDisk(), 4);
 }
 
-// A fault in the copy, then another in the restore that follows it: the
-// user is told the partition is in an undetermined state and where the
-// previous firmware was saved, and nothing outside the firmware's blocks
-// has changed.
+// A fault in the copy, then another in the restore that follows it. A chunk
+// the restore cannot read is written back whole; any other fault leaves the
+// user told that the partition is in an undetermined state and where the
+// previous firmware was saved. Nothing outside the firmware's blocks changes.
 TEST_F(FaultInjection, EveryTransferOfTheRestoreAfterAFailedCopy) {
   const DiskImage disk = Marked(ZazeRepaired(), 3);
   const std::vector<std::string> names = Describe(RunWorker(disk, 0, DriveFault::kNone).transfers);
   const char table[] = "Faults injected: the restore after a failed copy (a zAze already repaired)";
   HardeningTable(table, {"copy fault at k (error)", "then at", "error (-3)", "short count",
-                         "positioning (-2)"});
+                         "positioning (-2)", "error, unreadable until rewritten"});
   for (uint32_t k = 1; k <= names.size(); ++k) {
     if (!IsCopyPhase(names[k - 1])) continue;
     const WorkerRun first = RunWorker(disk, k, DriveFault::kError);
@@ -314,13 +329,18 @@ TEST_F(FaultInjection, EveryTransferOfTheRestoreAfterAFailedCopy) {
         const WorkerRun run = RunWorker(disk, k, DriveFault::kError, j, fault);
         ExpectSafe(run, 3);
         EXPECT_FALSE(Updated(run));
+        EXPECT_TRUE(run.backup == run.before.substr(kFirmwareStart * kBlock, kImageBytes));
+        if (firstNames[j - 1].rfind("restore: read chunk", 0) == 0) {
+          ExpectRestored(run);
+          cells.push_back(DescribeUpdate(run.events, run.before, run.after));
+          continue;
+        }
         EXPECT_TRUE(Boxed(run, "copy failed"));
         EXPECT_TRUE(LoggedLine(run.events, "Unable to restore the previous firmware!"));
         const bool named = std::any_of(run.events.begin(), run.events.end(), [](const UiEvent& e) {
-          return e.kind == UiEvent::kErrorBox && e.text.find(kBackupFileName) != std::string::npos;
+          return e.kind == UiEvent::kErrorBox && e.text.find(kFirstBackup) != std::string::npos;
         });
         EXPECT_TRUE(named) << "the box does not name the backup file";
-        EXPECT_TRUE(run.backup == run.before.substr(kFirmwareStart * kBlock, kImageBytes));
         cells.push_back(DescribeUpdate(run.events, run.before, run.after));
       }
       HardeningRow(table, cells);

@@ -194,9 +194,21 @@ TEST_F(Repair, LeavesEveryByteOfTheseDisks) {
        0, notMac},
       {"no block 1", DiskImage(1), 0, {kBlock1ReadFailed}},
       {"a map too large to hold (2^32 bytes of entries)",
-       WithEntry(zaze, 0, [](PartitionMapEntry& e) { e.pmMapBlkCnt = 0x800000; }),
+       WithEntry(zaze, 0, [](PartitionMapEntry& e) { e.pmMapBlkCnt = e.pmPartBlkCnt = 0x800000; }),
        0,
        {kChecking, "    <Not enough memory for the partition map, nothing was changed!>"}},
+      {"more entries than the map's own blocks",
+       WithEntry(zaze, 0, [](PartitionMapEntry& e) { e.pmMapBlkCnt = 400000; }),
+       0,
+       {kChecking, "    <The map claims 400000 entries in 63 blocks, nothing was changed!>"}},
+      {"a partition of the user's after \"disk\"",
+       [&] {
+         DiskImage disk = WithEntry(zaze, 0, [](PartitionMapEntry& e) { e.pmMapBlkCnt = 4; });
+         disk.SetEntry(3, MakeEntry("Archive", "Apple_HFS", 70000, 64, 4));
+         return disk;
+       }(),
+       0,
+       {kChecking, "    <\"Archive\" would lie outside the repaired map, nothing was changed!>"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

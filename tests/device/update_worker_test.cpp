@@ -31,6 +31,7 @@ using Lines = std::vector<std::string>;
 constexpr uint32_t kBlock = 512;
 constexpr char kImageName[] = "firmware.img";
 constexpr char kDumpName[] = "zaze_pm.txt";
+constexpr char kFirstBackup[] = "zaze_fw_backup.bin";
 
 const char kRepairFailed[] = "box Error: Unable to modify the zAze's partition table!";
 const char kEntryReadFailed[] = "box Error: Unable to read from drive!";
@@ -147,6 +148,7 @@ class UpdateWorker : public testing::Test {
     repaired_ = DriveBytes(0);
     AttachDrive(0, disk);
     if (fs::is_regular_file(kDumpName)) fs::remove(kDumpName);
+    if (!keepBackups_) RemoveBackupSets();
     if (image != nullptr) SaveFile(path, *image);
     std::snprintf(FirmwarePath, sizeof FirmwarePath, "%s", path);
     FoundDriveLetter = 'A';
@@ -261,6 +263,7 @@ class UpdateWorker : public testing::Test {
   }
 
   ScratchWorkingDirectory scratch_;  // the dump file has a fixed name
+  bool keepBackups_ = false;         // what the folder holds is the test's
   std::string before_, repaired_, after_, dump_;
   Lines repairTrace_, trace_;
   bool dumped_ = false;
@@ -273,7 +276,7 @@ Lines Join(Lines head, const Lines& tail) {
 
 std::string SavedLine(size_t bytes) {
   return "log Saved the " + std::to_string(bytes) + " bytes the update replaces to " +
-         kBackupFileName + ".";
+         kFirstBackup + ".";
 }
 
 // A copy of `bytes` that succeeds: a bar of three steps a chunk, taken by
@@ -304,7 +307,7 @@ TEST_F(UpdateWorker, RepairsAZazeThenWritesAndVerifiesTheImageAtBlock63) {
                    "Saved the 40448 bytes the update replaces to zaze_fw_backup.bin.",
                    "Firmware verified.", "Updated firmware!"}));
   EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224), CopyLines(40448)));
-  EXPECT_TRUE(ReadWholeFile(kBackupFileName) == before_.substr(63 * kBlock, image.size()))
+  EXPECT_TRUE(ReadWholeFile(kFirstBackup) == before_.substr(63 * kBlock, image.size()))
       << "the backup is not what the image replaced";
   EXPECT_TRUE(RecordedErrorBoxes().empty());
 
@@ -495,45 +498,49 @@ void CutImageAfterFirstChunk(int32_t position, void*) {
   if (position == 3) fs::resize_file(kImageName, kChunkBytes);
 }
 
-// The chunk written before the failure is put back from the backup, kept
-// in memory when its file cannot be written.
+// The chunk written before the failure is put back from the backup. A
+// backup that cannot be written to the disk refuses the update.
 TEST_F(UpdateWorker, PutsThePreviousFirmwareBackWhenTheCopyFails) {
   const std::string image = FirmwareImage(40448, 8);
-  for (const bool fileWritable : {true, false}) {
-    SCOPED_TRACE(fileWritable ? "backup file written" : "backup file not writable");
-    fs::remove(kBackupFileName);
-    if (!fileWritable) fs::create_directory(kBackupFileName);
-    SetProgressPosHook(CutImageAfterFirstChunk, nullptr);
-    Run(ZazeRepaired(), &image);
-    SetProgressPosHook(nullptr, nullptr);
-    const std::string backupLine =
-        fileWritable ? SavedLine(image.size())
-                     : "log Unable to write zaze_fw_backup.bin: the previous firmware is kept "
-                       "in memory only.";
-    EXPECT_EQ(WorkerTrace(), Join(FirmwareLines(33524224),
-                                  {"bar create", "bar range 0..6", "bar pos 1", "bar pos 2",
-                                   backupLine, "bar pos 3", "log Error quiting", "bar destroy",
-                                   "log Unable to update firmware!",
-                                   "log Previous firmware restored.", kRestored, "wizard last"}));
-    EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
-    ExpectDumpOfMap(3, 1);
-    fs::remove(kBackupFileName);
-  }
+  SetProgressPosHook(CutImageAfterFirstChunk, nullptr);
+  Run(ZazeRepaired(), &image);
+  SetProgressPosHook(nullptr, nullptr);
+  EXPECT_EQ(WorkerTrace(),
+            Join(FirmwareLines(33524224),
+                 {"bar create", "bar range 0..6", "bar pos 1", "bar pos 2", SavedLine(image.size()),
+                  "bar pos 3", "log Error quiting", "bar destroy", "log Unable to update firmware!",
+                  "log Previous firmware restored.", kRestored, "wizard last"}));
+  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+  ExpectDumpOfMap(3, 1);
+
+  RemoveBackupSets();
+  fs::create_directory(kFirstBackup);
+  keepBackups_ = true;
+  Run(ZazeRepaired(), &image);
+  EXPECT_EQ(WorkerTrace(),
+            Join(FirmwareLines(33524224),
+                 {"bar create", "bar range 0..6", "bar pos 1", "bar pos 2", "bar destroy",
+                  "log Firmware not written: no room to keep a copy of the previous firmware.",
+                  "box Error: Not enough memory or disk space to keep a copy of the firmware on "
+                  "your zAze! Nothing was written to your zAze.",
+                  "wizard last"}));
+  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+  fs::remove(kFirstBackup);
 }
 
 // An earlier backup chosen as the firmware file goes back whole and is left
-// as it was: this update's own backup stays in memory.
+// as it was: this update's own backup goes to the next free name.
 TEST_F(UpdateWorker, AnEarlierBackupChosenAsTheFirmwareGoesBackAndStays) {
   const std::string earlier = FirmwareImage(40448, 9);
-  Run(ZazeRepaired(), &earlier, kBackupFileName);
+  keepBackups_ = true;
+  Run(ZazeRepaired(), &earlier, kFirstBackup);
   EXPECT_TRUE(WrittenAt(63, earlier.size()) == earlier) << "the earlier firmware is not back";
-  EXPECT_TRUE(ReadWholeFile(kBackupFileName) == earlier) << "the chosen backup was replaced";
+  EXPECT_TRUE(ReadWholeFile(kFirstBackup) == earlier) << "the chosen backup was replaced";
+  EXPECT_TRUE(ReadWholeFile("zaze_fw_backup-2.bin") == before_.substr(63 * kBlock, earlier.size()));
   const Lines logged = RecordedLogLines();
   EXPECT_NE(std::find(logged.begin(), logged.end(),
-                      "The firmware file is zaze_fw_backup.bin itself: the previous firmware is "
-                      "kept in memory only."),
+                      "Saved the 40448 bytes the update replaces to zaze_fw_backup-2.bin."),
             logged.end());
-  fs::remove(kBackupFileName);
 }
 
 // ---- Refusals: nothing written, the map still dumped ---------------------
@@ -641,24 +648,24 @@ TEST_F(UpdateWorker, ABackupWithoutMemoryGoesThroughItsFile) {
   ASSERT_EQ(drive.Open('A'), 1);
   {
     FirmwareBackup backup(0);
-    ASSERT_EQ(backup.Save(drive, start, length, kImageName, nullptr, nullptr), BackupSave::kSaved);
-    EXPECT_TRUE(backup.InFile());
-    EXPECT_TRUE(ReadWholeFile(kBackupFileName) == before) << "the file is not the sectors";
+    ASSERT_EQ(backup.Save(drive, start, length, kFirstBackup, nullptr, nullptr),
+              BackupSave::kSaved);
+    EXPECT_TRUE(ReadWholeFile(kFirstBackup) == before) << "the file is not the sectors";
     const std::string other = FirmwareImage(length, 12);
     ASSERT_EQ(drive.Write(other.data(), start, length), static_cast<int32_t>(length));
-    EXPECT_TRUE(backup.Restore(drive, 'A', length));
+    EXPECT_EQ(backup.Restore(drive, 'A', length, nullptr), RestoreResult::kRestored);
   }
   drive.Close();
   EXPECT_TRUE(DriveBytes(0).substr(start, length) == before) << "not put back from the file";
 
   // Neither memory nor a file to write: nothing to restore from, refused.
-  fs::remove(kBackupFileName);
-  fs::create_directory(kBackupFileName);
+  fs::remove(kFirstBackup);
+  fs::create_directory(kFirstBackup);
   ASSERT_EQ(drive.Open('A'), 1);
   FirmwareBackup backup(0);
-  EXPECT_EQ(backup.Save(drive, start, length, kImageName, nullptr, nullptr), BackupSave::kNoRoom);
+  EXPECT_EQ(backup.Save(drive, start, length, kFirstBackup, nullptr, nullptr), BackupSave::kNoRoom);
   drive.Close();
-  fs::remove(kBackupFileName);
+  fs::remove(kFirstBackup);
 }
 
 TEST_F(UpdateWorker, CopyReadsTheRangeBackAndCatchesADifference) {

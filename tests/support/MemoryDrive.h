@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@ enum class DriveFault {
   kError,        // the transfer fails: kTransferFailed, nothing moved
   kShortCount,   // half the bytes are moved and counted
   kSeekFailure,  // positioning fails: kTransferSeekFailed, nothing moved
+  kUnreadable,   // as kError; a write leaves its sectors unreadable until written again
 };
 
 inline const char* DriveFaultName(DriveFault fault) {
@@ -29,6 +31,8 @@ inline const char* DriveFaultName(DriveFault fault) {
       return "short count";
     case DriveFault::kSeekFailure:
       return "positioning failure (-2)";
+    case DriveFault::kUnreadable:
+      return "error, unreadable until rewritten";
   }
   return "?";
 }
@@ -68,6 +72,7 @@ class MemoryDrive {
     faultedSession_ = 0;
     faultedWrite_ = false;
     log_.clear();
+    unreadable_.clear();
   }
 
   // Serves RawDrive's drive `number` until Detach.
@@ -144,11 +149,19 @@ class MemoryDrive {
     return length < room ? length : static_cast<uint32_t>(room);
   }
 
+  bool Unreadable(uint32_t offset, uint32_t length) const {
+    const auto first = unreadable_.lower_bound(offset / 512);
+    return first != unreadable_.end() && *first < (offset + length + 511) / 512;
+  }
+
   static int32_t ReadCall(void* context, void* buffer, uint32_t offset, uint32_t length) {
     MemoryDrive& drive = Self(context);
     uint32_t count = drive.Available(offset, length);  // past the end reads nothing
-    switch (drive.Next(false, offset, length)) {
+    const DriveFault fault = drive.Next(false, offset, length);
+    if (drive.Unreadable(offset, length)) return kTransferFailed;
+    switch (fault) {
       case DriveFault::kError:
+      case DriveFault::kUnreadable:
         return kTransferFailed;
       case DriveFault::kSeekFailure:
         return kTransferSeekFailed;
@@ -173,11 +186,20 @@ class MemoryDrive {
     const uint32_t room = drive.Available(offset, length);
     const DriveFault fault = drive.Next(true, offset, length);
     if (fault == DriveFault::kError) return kTransferFailed;
+    if (fault == DriveFault::kUnreadable) {
+      for (uint32_t sector = offset / 512; sector < (offset + length) / 512; ++sector) {
+        drive.unreadable_.insert(sector);
+      }
+      return kTransferFailed;
+    }
     if (fault == DriveFault::kSeekFailure) return kTransferSeekFailed;
     // A device does not grow: a write that starts past its end fails.
     if (room == 0 && length > 0) return kTransferFailed;
     const uint32_t count = fault == DriveFault::kShortCount ? room / 2 : room;
     std::memcpy(&drive.bytes_[offset], buffer, count);
+    for (uint32_t sector = offset / 512; sector < (offset + count) / 512; ++sector) {
+      drive.unreadable_.erase(sector);
+    }
     return static_cast<int32_t>(count);
   }
 
@@ -195,6 +217,7 @@ class MemoryDrive {
   int faultedSession_ = 0;
   bool faultedWrite_ = false;
   std::vector<DriveTransfer> log_;
+  std::set<uint32_t> unreadable_;  // sectors a failed write left unreadable
   void (*faultHook_)(void*) = nullptr;
   void* faultHookContext_ = nullptr;
 };

@@ -5,10 +5,21 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "device/UpdateRecord.h"
 #include "tests/support/RecordingUi.h"
+
+// The files of every backup set gone from the current folder: each update
+// of a test starts as on a fresh machine.
+inline void RemoveBackupSets() {
+  for (int set = 1; set <= kBackupSets; ++set) {
+    const BackupFiles files = BackupFilesOf(set);
+    for (const char* name : {files.firmware, files.map, files.record}) std::remove(name);
+  }
+}
 
 // A box by a short label: what went wrong, or the refusal it tells.
 inline std::string BoxLabel(const std::string& text) {
