@@ -1,6 +1,9 @@
 #include "device/Placement.h"
 
+#include <cstdio>
+
 #include "device/Contact.h"
+#include "device/DeviceUi.h"
 #include "device/ImageCopy.h"
 #include "device/PartitionMap.h"
 
@@ -43,6 +46,17 @@ bool ClaimedElsewhere(const MapView& map, uint32_t index, uint64_t first, uint64
 }
 
 }  // namespace
+
+void Refuse(const Refusal& refusal) {
+  LogStatus("%s", refusal.log);
+  ShowUpdateError(refusal.box);
+}
+
+void ShowNamingBox(const NamingBox& box, const char* name) {
+  char text[512];
+  std::snprintf(text, sizeof text, "%s%s%s", box.before, name, box.after);
+  ShowUpdateError(text);
+}
 
 long MeasureImage(std::FILE* image) {
   if (std::fseek(image, 0, SEEK_END) != 0) return -1;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "device/Contact.h"
 #include "device/MapCopy.h"
 
 // Why an image is not written; each is told in one log line and one box.
@@ -12,6 +13,19 @@ struct Refusal {
   const char* log;
   const char* box;
 };
+
+// Tells a refusal: its log line, then its box.
+void Refuse(const Refusal& refusal);
+
+// A box that names one of our own files (a backup): the text before the
+// name, and after it.
+struct NamingBox {
+  const char* before;
+  const char* after;
+};
+// The usual end of a naming box: the sentence ends with the name.
+constexpr char kNameEndsBox[] = ".\n\n" ZEPHLAR_SUPPORT_LINE;
+void ShowNamingBox(const NamingBox& box, const char* name);
 
 // Entries 0 to held - 1 were read and are in host order; entry `held`, if
 // below count, could not be read.

@@ -7,29 +7,25 @@
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
 #include "device/FirmwareBackup.h"
+#include "device/MapSave.h"
 #include "device/PartitionMap.h"
+#include "device/Placement.h"
 #include "device/RawDrive.h"
-#include "device/Repair.h"
 
 namespace {
 
 constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
 
-constexpr char kUnusable[] =
-    " is missing or damaged, so the previous firmware could not be put "
-    "back. Nothing was written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE;
+constexpr NamingBox kUnusable = {
+    "Error: ",
+    " is missing or damaged, so the previous firmware could not be put back. Nothing was "
+    "written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr char kNotTheZaze[] =
     "Error: This drive is not the zAze whose firmware was saved, so nothing was written to it. "
     "Connect that zAze and try again.\n\n" ZEPHLAR_SUPPORT_LINE;
-constexpr char kNotBack[] =
-    "Error: The previous firmware could not be put back on your zAze. It is still saved in ";
-constexpr char kSavedIn[] = ".\n\n" ZEPHLAR_SUPPORT_LINE;
-
-void ShowBox(const char* before, const char* name, const char* after) {
-  char text[512];
-  std::snprintf(text, sizeof text, "%s%s%s", before, name, after);
-  ShowUpdateError(text);
-}
+constexpr NamingBox kNotBack = {
+    "Error: The previous firmware could not be put back on your zAze. It is still saved in ",
+    kNameEndsBox};
 
 // The map blocks an update's repair replaced, as its map backup holds them.
 class MapBlocks {
@@ -64,13 +60,13 @@ UpdateResult RestoreUnfinishedUpdate(char letter, UpdateRecord& record) {
   FirmwareBackup backup;
   if (!backup.Load(files.firmware, record.start, record.length, record.firmwareSum)) {
     LogStatus("Unable to read %s: the previous firmware was not put back.", files.firmware);
-    ShowBox("Error: ", files.firmware, kUnusable);
+    ShowNamingBox(kUnusable, files.firmware);
     return UpdateResult::kRefused;
   }
   const MapBlocks map(files.map, record.mapBlocks, record.mapSum);
   if (record.mapBlocks > 0 && !map.whole()) {
     LogStatus("Unable to read %s: the previous firmware was not put back.", files.map);
-    ShowBox("Error: ", files.map, kUnusable);
+    ShowNamingBox(kUnusable, files.map);
     return UpdateResult::kRefused;
   }
   ProgressBarCreate();
@@ -91,7 +87,7 @@ UpdateResult RestoreUnfinishedUpdate(char letter, UpdateRecord& record) {
   }
   if (!mapBack) {
     LogStatus("Unable to restore the previous firmware!");
-    ShowBox(kNotBack, files.firmware, kSavedIn);
+    ShowNamingBox(kNotBack, files.firmware);
     return UpdateResult::kNotRestored;
   }
   record.open = false;

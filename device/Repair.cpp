@@ -6,12 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "base/ScopedFile.h"
 #include "device/DeviceUi.h"
 #include "device/MapReader.h"
+#include "device/MapSave.h"
 #include "device/Platform.h"
 #include "device/RawDrive.h"
-#include "device/UpdateRecord.h"
 
 namespace {
 
@@ -79,65 +78,25 @@ int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index) {
   return 0;
 }
 
-// The map blocks as they are on the disk, blocks 1 to `count`: what the
-// rewrite replaces, and what a failed rewrite puts back.
-class SavedMap {
- public:
-  explicit SavedMap(const MapCopy& map, uint32_t count) : count_(count) {
-    if (!copy_.Hold(count)) return;
-    for (uint32_t i = 0; i < count; ++i) {
-      copy_[i] = map[i];
-      SwapPartitionMapEntry(copy_[i]);
-    }
-    held_ = true;
-  }
-  bool held() const { return held_; }
-  uint32_t count() const { return count_; }
-  const PartitionMapEntry& operator[](uint32_t index) const { return copy_[index]; }
-  uint32_t Sum() const { return Crc32(&copy_[0], count_ * kBlockSize); }
-
-  // Writes the blocks to `name`, puts them on the medium and reads them back.
-  bool Keep(const char* name) const {
-    std::FILE* file = std::fopen(name, "wb");
-    if (file == nullptr) return false;
-    const size_t bytes = static_cast<size_t>(count_) * kBlockSize;
-    const bool written = std::fwrite(&copy_[0], 1, bytes, file) == bytes && SyncFile(file) == 1;
-    if (std::fclose(file) != 0 || !written || !ReadsBack(name)) {
-      std::remove(name);
-      return false;
-    }
-    return true;
-  }
-
- private:
-  bool ReadsBack(const char* name) const {
-    ScopedFile file(std::fopen(name, "rb"));
-    PartitionMapEntry entry;
-    for (uint32_t i = 0; file.get() != nullptr && i < count_; ++i) {
-      if (std::fread(&entry, 1, kBlockSize, file.get()) != kBlockSize ||
-          std::memcmp(&entry, &copy_[i], kBlockSize) != 0) {
-        return false;
-      }
-    }
-    return file.get() != nullptr && std::fgetc(file.get()) == EOF;
-  }
-
-  MapCopy copy_;
-  uint32_t count_;
-  bool held_ = false;
-};
-
-// Writes block 1, then each firmware entry met before "disk", logging the
+// Brings block 1 and each firmware entry met before "disk" to the fixed
+// shape, in that order, and writes each one when `drive` is given; logs the
 // entries in the order they lie on the disk. Fields not named here keep what
-// the disk held. Returns the entry whose write failed, or `held` when every
-// write succeeded.
-uint32_t RewriteMap(RawDrive& drive, MapCopy& map, uint32_t held) {
+// the disk held. Lists the entries it changes in `plan`, when given. Returns
+// the entry whose write failed, or `held` when there was none.
+uint32_t RewriteMap(RawDrive* drive, MapCopy& map, uint32_t held, MapPlan* plan) {
+  const auto change = [&](uint32_t i) {
+    if (plan != nullptr && plan->changedCount < kPlannedEntries) {
+      plan->changed[plan->changedCount] = i;
+    }
+    if (plan != nullptr) ++plan->changedCount;
+    return drive == nullptr || WriteEntry(*drive, map[i], i) == 1;
+  };
   PartitionMapEntry& own = map[0];
   own.pmSig = kPartitionMapSignature;
   own.pmPartBlkCnt = kRepairedMapBlocks;
   own.pmMapBlkCnt = kRepairedMapEntries;
   own.pmPyPartStart = 1;
-  if (!WriteEntry(drive, own, 0)) return 0;
+  if (!change(0)) return 0;
 
   for (uint32_t i = 1; i < held; ++i) {
     PartitionMapEntry& entry = map[i];
@@ -147,7 +106,7 @@ uint32_t RewriteMap(RawDrive& drive, MapCopy& map, uint32_t held) {
       entry.pmPartBlkCnt = kFirmwareBlocks;
       entry.pmSig = kPartitionMapSignature;
       entry.pmMapBlkCnt = kRepairedMapEntries;
-      if (!WriteEntry(drive, entry, i)) return i;
+      if (!change(i)) return i;
     } else if (HasPartName(entry, "disk")) {
       LogStatus("    <Drive found...>");
     } else {
@@ -175,12 +134,12 @@ MapRepair Rewrite(RawDrive& drive, char letter, MapCopy& map, uint32_t held,
     repair.savedBlocks = held;
     repair.savedSum = saved.Sum();
   }
-  const uint32_t failed = RewriteMap(drive, map, held);
+  const uint32_t failed = RewriteMap(&drive, map, held, nullptr);
   if (failed == held) {
     repair.result = 1;
     return repair;
   }
-  if (PutMapBack(drive, letter, reinterpret_cast<const unsigned char*>(&saved[0]), failed + 1)) {
+  if (PutMapBack(drive, letter, saved.Bytes(), failed + 1)) {
     LogStatus("    <The partition map was put back as it was.>");
     if (mapBackup != nullptr) std::remove(mapBackup);
     repair.savedBlocks = 0;
@@ -195,16 +154,10 @@ MapRepair Rewrite(RawDrive& drive, char letter, MapCopy& map, uint32_t held,
   return repair;
 }
 
-}  // namespace
-
-MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup) {
-  const MapRepair refused = {0, 0, 0, false};
-  RawDrive drive;  // closes on every way out
-  if (drive.Open(driveLetter) != 1) {
-    LogStatus("    <Unable to open drive \"%c\">", driveLetter);
-    return refused;
-  }
-
+// Reads the map of the open drive whole and decides what the repair does
+// with it, logging as it goes: the entries are in `map`, 0 to `held` - 1.
+RepairPlan ExamineMap(RawDrive& drive, MapCopy& map, uint32_t& held) {
+  held = 0;
   PartitionMapEntry first;
   const MapStartRead start = ReadMapStart(drive, first);
   // Only a whole block is the map's entry: the rest of a short read would be
@@ -212,11 +165,11 @@ MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup) {
   if (start.kind == MapStart::kUnreadable) {
     LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
               static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
-    return refused;
+    return RepairPlan::kRefused;
   }
   if (start.kind == MapStart::kNotAMap) {
     LogStatus("    <Current drive isn't a Mac Drive!>");
-    return refused;
+    return RepairPlan::kRefused;
   }
   LogStatus("    <Checking partition information...>");
 
@@ -226,9 +179,8 @@ MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup) {
   if (entries > first.pmPartBlkCnt) {
     LogStatus("    <The map claims %lu entries in %lu blocks, nothing was changed!>",
               static_cast<unsigned long>(entries), static_cast<unsigned long>(first.pmPartBlkCnt));
-    return refused;
+    return RepairPlan::kRefused;
   }
-  MapCopy map;
   MapEntriesRead scan = {0, false, true, 0, 0};  // no room until the copy holds block 1
   if (entries <= kMaxMapEntries && map.Hold(1)) {
     map[0] = first;
@@ -238,53 +190,55 @@ MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup) {
   }
   if (scan.noMemory) {
     LogStatus("    <Not enough memory for the partition map, nothing was changed!>");
-    return refused;
+    return RepairPlan::kRefused;
   }
+  held = scan.held;
   if (!FirmwareBeforeDisk(map, scan.held)) {
     LogReadFailure(scan);
     LogStatus("    <No firmware partition found, nothing was changed!>");
-    return refused;
+    return RepairPlan::kRefused;
   }
   if (first.pmPartBlkCnt == kRepairedMapBlocks) {
     LogReadFailure(scan);
     LogStatus("    <Partition information is Okay>");
-    return {1, 0, 0, false};
+    return RepairPlan::kInOrder;
   }
-  if (RewriteWouldLoseData(map, scan)) return refused;
-  return Rewrite(drive, driveLetter, map, scan.held, mapBackup);
+  return RewriteWouldLoseData(map, scan) ? RepairPlan::kRefused : RepairPlan::kRewrite;
+}
+
+}  // namespace
+
+MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup) {
+  RawDrive drive;  // closes on every way out
+  if (drive.Open(driveLetter) != 1) {
+    LogStatus("    <Unable to open drive \"%c\">", driveLetter);
+    return {0, 0, 0, false};
+  }
+  MapCopy map;
+  uint32_t held = 0;
+  switch (ExamineMap(drive, map, held)) {
+    case RepairPlan::kInOrder:
+      return {1, 0, 0, false};
+    case RepairPlan::kRewrite:
+      return Rewrite(drive, driveLetter, map, held, mapBackup);
+    case RepairPlan::kRefused:
+      break;
+  }
+  return {0, 0, 0, false};
 }
 
 int RepairPartitionMap(char driveLetter) {
   return RepairPartitionMapKeeping(driveLetter, nullptr).result;
 }
 
-bool PutMapBack(RawDrive& drive, char letter, const unsigned char* saved, uint32_t count) {
-  // A failed transfer leaves a drive refusing every other.
-  drive.Close();
-  if (drive.Open(letter) != 1) return false;
-  bool wrote = false;
-  PartitionMapEntry now;
-  for (uint32_t i = 0; i < count; ++i) {
-    const unsigned char* block = saved + static_cast<size_t>(i) * kBlockSize;
-    const int32_t got = drive.Read(&now, EntryOffset(i), kBlockSize);
-    if (got == static_cast<int32_t>(kBlockSize) && std::memcmp(&now, block, kBlockSize) == 0) {
-      continue;
-    }
-    if (got != static_cast<int32_t>(kBlockSize)) {
-      drive.Close();
-      if (drive.Open(letter) != 1) return false;
-    }
-    if (drive.Write(block, EntryOffset(i), kBlockSize) != static_cast<int32_t>(kBlockSize)) {
-      return false;
-    }
-    wrote = true;
+MapPlan PlanMapRepair(char driveLetter, MapCopy& map) {
+  MapPlan plan = {RepairPlan::kRefused, 0, {}, 0};
+  RawDrive drive;
+  if (drive.Open(driveLetter) != 1) {
+    LogStatus("    <Unable to open drive \"%c\">", driveLetter);
+    return plan;
   }
-  if (wrote && drive.Flush() != 1) return false;
-  for (uint32_t i = 0; i < count; ++i) {
-    if (drive.Read(&now, EntryOffset(i), kBlockSize) != static_cast<int32_t>(kBlockSize) ||
-        std::memcmp(&now, saved + static_cast<size_t>(i) * kBlockSize, kBlockSize) != 0) {
-      return false;
-    }
-  }
-  return true;
+  plan.kind = ExamineMap(drive, map, plan.held);
+  if (plan.kind == RepairPlan::kRewrite) RewriteMap(nullptr, map, plan.held, &plan);
+  return plan;
 }

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-class RawDrive;
+#include "device/MapCopy.h"
 
 constexpr uint32_t kRepairedMapBlocks = 62;
 constexpr uint32_t kRepairedMapEntries = 3;
@@ -31,9 +31,22 @@ struct MapRepair {
 // could not be put back, and goes when the map is as it was.
 MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup);
 
-// Puts map blocks 1 to `count` (`saved`, in disk order) back on the open
-// drive of `letter`, which is opened afresh: blocks that read as saved are
-// not written, so a drive that refuses every write (a locked one) keeps all
-// it had. Flushes when it wrote, and reads the blocks back. True when they
-// are as saved.
-bool PutMapBack(RawDrive& drive, char letter, const unsigned char* saved, uint32_t count);
+enum class RepairPlan {
+  kRefused,  // the repair would write nothing and return 0; it said why
+  kInOrder,  // nothing to write
+  kRewrite,  // block 1 and the firmware entries before "disk" would be written
+};
+
+constexpr uint32_t kPlannedEntries = 8;
+
+struct MapPlan {
+  RepairPlan kind;
+  uint32_t held;                      // entries 0 to held - 1 were read
+  uint32_t changed[kPlannedEntries];  // the entries a rewrite writes, in order
+  uint32_t changedCount;              // how many (listed up to kPlannedEntries)
+};
+
+// What the repair would do to the map of drive `letter`, writing nothing:
+// it reads and logs as the repair does, and leaves in `map` the entries as
+// the repair would leave them (host order).
+MapPlan PlanMapRepair(char driveLetter, MapCopy& map);

@@ -11,8 +11,8 @@
 #include "base/ScopedFile.h"
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
-#include "device/FirmwareBackup.h"
 #include "device/FirmwareImage.h"
+#include "device/GuardedCopy.h"
 #include "device/MapDump.h"
 #include "device/MapReader.h"
 #include "device/Placement.h"
@@ -40,29 +40,10 @@ constexpr char kBoxNoMapMemory[] =
 constexpr char kBoxEntryReadFailed[] = "Error: Unable to read from drive!\n\n" ZEPHLAR_SUPPORT_LINE;
 constexpr char kBoxImageNotOpened[] =
     "Error: Unable to open the firmware source!\n\n" ZEPHLAR_SUPPORT_LINE;
-// The boxes that name the file holding what was replaced: the text before
-// the name, and after it.
-struct NamingBox {
-  const char* before;
-  const char* after;
-};
-constexpr char kSavedIn[] = ".\n\n" ZEPHLAR_SUPPORT_LINE;
-constexpr NamingBox kBoxCopyFailedSaved = {
-    "Error: The firmware partition on your zAze is in an undetermined state and it may not "
-    "work correctly! Its previous firmware is saved in ",
-    kSavedIn};
-constexpr NamingBox kBoxNotTheZaze = {
-    "Error: The new firmware could not be written, and the drive no longer is the zAze its "
-    "firmware was saved from, so nothing was put back. Its previous firmware is saved in ",
-    kSavedIn};
 constexpr NamingBox kBoxRepairNotPutBack = {
     "Error: Unable to modify the zAze's partition table! Its previous partition table is saved "
     "in ",
-    kSavedIn};
-constexpr char kBoxRestored[] =
-    "Error: The new firmware could not be written to your zAze. Its previous firmware is back "
-    "in place.\n\n" ZEPHLAR_SUPPORT_LINE;
-
+    kNameEndsBox};
 constexpr Refusal kCannotWrite = {
     "Firmware not written: this version of Windows cannot write to the zAze.",
     "Error: This version of Windows cannot write to your zAze. Nothing was written; update it "
@@ -75,174 +56,16 @@ constexpr Refusal kNoFirmwareEntry = {
     "Firmware not written: no firmware partition was found on the zAze.",
     "Error: No firmware partition was found on your zAze! The firmware was not "
     "written.\n\n" ZEPHLAR_SUPPORT_LINE};
-constexpr Refusal kBackupUnread = {
-    "Firmware not written: the firmware partition could not be read to save it.",
-    "Error: Unable to read the firmware partition on your zAze to save it! Nothing was written "
-    "to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
-constexpr Refusal kNoBackupRoom = {
-    "Firmware not written: no room to keep a copy of the previous firmware.",
-    "Error: Not enough memory or disk space to keep a copy of the firmware on your zAze! Nothing "
-    "was written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
-constexpr Refusal kBackupNotKept = {
-    "Firmware not written: the copy of the previous firmware did not reach this computer's disk "
-    "whole.",
-    "Error: The copy of the firmware on your zAze could not be saved on this computer's disk! "
-    "Nothing was written to your zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
-constexpr Refusal kNotRecorded = {
-    "Firmware not written: the record of the update could not be written.",
-    "Error: Unable to record the update on this computer's disk! Nothing was written to your "
-    "zAze.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kNoBackupSet = {
     "Firmware not written: this folder holds the backups of 99 updates that did not finish.",
     "Error: This folder holds the backups of 99 updates that did not finish. Nothing was "
     "written to your zAze; move them to another folder first.\n\n" ZEPHLAR_SUPPORT_LINE};
-constexpr Refusal kNoChunkBuffer = {
-    "Firmware not written: not enough memory.",
-    "Error: Not enough memory to update the firmware!\n\n" ZEPHLAR_SUPPORT_LINE};
-
-void Refuse(const Refusal& refusal) {
-  LogStatus("%s", refusal.log);
-  ShowUpdateError(refusal.box);
-}
-
-void ShowNamingBox(const NamingBox& box, const char* name) {
-  char text[512];
-  std::snprintf(text, sizeof text, "%s%s%s", box.before, name, box.after);
-  ShowUpdateError(text);
-}
-
 // One update, as its parts see it.
 struct UpdateRun {
-  char letter;
   char imagePath[sizeof FirmwarePath];
-  BackupFiles files;  // where this run keeps what it replaces
-  MapRepair repair;
+  CopyGuard guard;
   UpdateResult result;
 };
-
-// The bar takes a step for every chunk of the update's three passes over the
-// partition: saved, written, read back. It is full when the last is done.
-void StepProgressBar(int32_t, void* steps) { ProgressBarSetPos(++*static_cast<int32_t*>(steps)); }
-
-ZazeIdentity IdentityOf(const MapView& map, uint32_t index) {
-  ZazeIdentity zaze;
-  zaze.firmwareIndex = index;
-  PartitionMapEntry entry = map.entries[0];
-  std::memcpy(zaze.block1, &SwapPartitionMapEntry(entry), sizeof zaze.block1);
-  entry = map.entries[index];
-  std::memcpy(zaze.firmwareEntry, &SwapPartitionMapEntry(entry), sizeof zaze.firmwareEntry);
-  return zaze;
-}
-
-// Puts back what a failed copy may have changed; the user is told either
-// way. `record` is the open record of the update whose backup holds the
-// whole previous firmware: this run's own, or an earlier unfinished one.
-void RollBack(RawDrive& drive, UpdateRun& run, const FirmwareBackup& backup, uint32_t touched,
-              const ZazeIdentity& zaze, UpdateRecord& record) {
-  const RestoreResult restored =
-      touched == 0 ? RestoreResult::kRestored : backup.Restore(drive, run.letter, touched, &zaze);
-  if (restored == RestoreResult::kRestored) {
-    LogStatus("Previous firmware restored.");
-    ShowUpdateError(kBoxRestored);
-    // The zAze holds whole firmware again; an earlier unfinished update's
-    // record stays open, since what came back is what it left.
-    if (record.set == run.files.set) {
-      record.open = false;
-      SaveUpdateRecord(record);
-    }
-    run.result = UpdateResult::kRestored;
-    return;
-  }
-  const BackupFiles saved = BackupFilesOf(record.set);
-  run.result = UpdateResult::kNotRestored;
-  if (restored == RestoreResult::kNotTheZaze) {
-    LogStatus("The drive is no longer the zAze: the previous firmware was not put back.");
-    ShowNamingBox(kBoxNotTheZaze, saved.firmware);
-    return;
-  }
-  LogStatus("Unable to restore the previous firmware!");
-  ShowNamingBox(kBoxCopyFailedSaved, saved.firmware);
-}
-
-// Reports how the copy ended and puts the previous firmware back when it
-// failed.
-void EndCopy(RawDrive& drive, UpdateRun& run, const CopyOutcome& copied,
-             const FirmwareBackup& backup, const ZazeIdentity& zaze, UpdateRecord& record) {
-  if (copied.result == CopyResult::kVerifyFailed) {
-    LogStatus("Firmware verification failed!");
-  } else if (copied.result == CopyResult::kFlushFailed) {
-    LogStatus("The drive did not confirm that the firmware was written!");
-  } else if (copied.result != CopyResult::kDone) {
-    LogStatus("Error quiting");
-  }
-  ProgressBarDestroy();
-  if (copied.result != CopyResult::kDone) {
-    LogStatus("Unable to update firmware!");
-    RollBack(drive, run, backup, copied.touched, zaze, record);
-    return;
-  }
-  LogStatus("Firmware verified.");
-  LogStatus("Updated firmware!");
-  run.result = UpdateResult::kUpdated;
-  // Nothing of this update needs keeping apart any more. An earlier
-  // unfinished update's record stays, closed, with its backup.
-  if (record.set == run.files.set) {
-    RemoveUpdateRecord(record.set);
-  } else {
-    record.open = false;
-    SaveUpdateRecord(record);
-  }
-}
-
-// Saves what the image replaces, records the update, and copies: the record
-// and the backup are on the medium before the first firmware write.
-void BackUpAndCopy(RawDrive& drive, UpdateRun& run, std::FILE* image, const MapView& map,
-                   uint32_t index, uint32_t length) {
-  const uint32_t start = map.entries[index].pmPyPartStart * kBlockSize;
-  const ZazeIdentity zaze = IdentityOf(map, index);
-  ProgressBarCreate();
-  ProgressBarSetRange(0, static_cast<int32_t>(3 * ChunkCount(length)));
-  int32_t steps = 0;
-  FirmwareBackup backup;
-  const BackupSave saved =
-      backup.Save(drive, start, length, run.files.firmware, StepProgressBar, &steps);
-  if (saved != BackupSave::kSaved) {
-    ProgressBarDestroy();
-    Refuse(saved == BackupSave::kReadFailed ? kBackupUnread
-           : saved == BackupSave::kNotKept  ? kBackupNotKept
-                                            : kNoBackupRoom);
-    return;
-  }
-  LogStatus("Saved the %lu bytes the update replaces to %s.", static_cast<unsigned long>(length),
-            run.files.firmware);
-  // An update of this zAze that did not finish keeps its record: its backup,
-  // not this one, holds the last whole firmware.
-  UpdateRecord record;
-  if (!FindOpenRecord(zaze, record)) {
-    record = UpdateRecord();
-    record.set = run.files.set;
-    record.zaze = zaze;
-    record.start = start;
-    record.length = length;
-    record.firmwareSum = backup.Sum();
-    record.mapBlocks = run.repair.savedBlocks;
-    record.mapSum = run.repair.savedSum;
-    if (!SaveUpdateRecord(record)) {
-      RemoveUpdateRecord(record.set);
-      ProgressBarDestroy();
-      Refuse(kNotRecorded);
-      return;
-    }
-  }
-  const CopyOutcome copied =
-      CopyImageToDrive(drive, image, length, start, true, StepProgressBar, &steps);
-  if (copied.result == CopyResult::kNoBuffer) {
-    ProgressBarDestroy();
-    Refuse(kNoChunkBuffer);
-    return;
-  }
-  EndCopy(drive, run, copied, backup, zaze, record);
-}
 
 // The image into the partition of entry `index`; the user is told of the
 // outcome. False when the image cannot be opened.
@@ -254,7 +77,8 @@ bool CopyFirmwareFile(RawDrive& drive, UpdateRun& run, const MapView& map, uint3
     Refuse(*refusal);
     return true;
   }
-  BackUpAndCopy(drive, run, image.get(), map, index, static_cast<uint32_t>(length));
+  run.result =
+      CopyWithBackup(drive, run.guard, image.get(), map, index, static_cast<uint32_t>(length));
   return true;
 }
 
@@ -284,7 +108,7 @@ bool UpdateFirmware(RawDrive& drive, UpdateRun& run, const MapView& map, uint32_
 
 // Everything after the repair; the drive and the dump are closed on return.
 void UpdateRepairedDrive(UpdateRun& run) {
-  const char letter = run.letter;
+  const char letter = run.guard.letter;
   RawDrive drive;
   if (drive.Open(letter) != 1) {
     LogStatus("    <Unable to open drive \"%c\">", letter);
@@ -362,20 +186,20 @@ bool MayUpdate(UpdateRun& run) {
     Refuse(kNoBackupSet);
     return false;
   }
-  run.files = BackupFilesOf(set);
+  run.guard.files = BackupFilesOf(set);
   return true;
 }
 
 }  // namespace
 
 UpdateResult RunFirmwareUpdate(char driveLetter, const char* imagePath) {
-  UpdateRun run = {driveLetter, {}, {}, {0, 0, 0, false}, UpdateResult::kRefused};
+  UpdateRun run = {{}, {driveLetter, {}, {0, 0, 0, false}}, UpdateResult::kRefused};
   std::snprintf(run.imagePath, sizeof run.imagePath, "%s", imagePath);
   if (!MayUpdate(run)) return run.result;
-  run.repair = RepairPartitionMapKeeping(driveLetter, run.files.map);
-  if (run.repair.result == 0) {
-    if (run.repair.notPutBack) {
-      ShowNamingBox(kBoxRepairNotPutBack, run.files.map);
+  run.guard.repair = RepairPartitionMapKeeping(driveLetter, run.guard.files.map);
+  if (run.guard.repair.result == 0) {
+    if (run.guard.repair.notPutBack) {
+      ShowNamingBox(kBoxRepairNotPutBack, run.guard.files.map);
       return UpdateResult::kNotRestored;
     }
     ShowUpdateError(kBoxRepairFailed);
@@ -383,6 +207,50 @@ UpdateResult RunFirmwareUpdate(char driveLetter, const char* imagePath) {
   }
   UpdateRepairedDrive(run);
   return run.result;
+}
+
+UpdatePlan PlanFirmwareUpdate(char driveLetter, const char* imagePath) {
+  UpdatePlan plan = {false, {RepairPlan::kRefused, 0, {}, 0}, 0, 0, {}};
+  UpdateRun run = {{}, {driveLetter, {}, {0, 0, 0, false}}, UpdateResult::kRefused};
+  std::snprintf(run.imagePath, sizeof run.imagePath, "%s", imagePath);
+  if (!MayUpdate(run)) return plan;
+  plan.files = run.guard.files;
+  MapCopy entries;
+  plan.map = PlanMapRepair(driveLetter, entries);
+  if (plan.map.kind == RepairPlan::kRefused) {
+    ShowUpdateError(kBoxRepairFailed);
+    return plan;
+  }
+  // The map as the worker reads it after the repair: as many entries as the
+  // repaired block 1 counts.
+  const uint32_t count = entries[0].pmMapBlkCnt;
+  const MapView map = {entries, count, plan.map.held < count ? plan.map.held : count};
+  uint32_t index = 1;
+  while (index < map.held && !HasPartName(entries[index], "firmware")) ++index;
+  if (index == map.held) {
+    if (map.held < count) {
+      LogStatus("Drive read failed! Dc:2");
+      ShowUpdateError(kBoxEntryReadFailed);
+    } else {
+      Refuse(kNoFirmwareEntry);
+    }
+    return plan;
+  }
+  ScopedFile image(std::fopen(run.imagePath, "rb"));
+  if (image.get() == nullptr) {
+    ShowUpdateError(kBoxImageNotOpened);
+    LogStatus("Unable to open firmware file!");
+    return plan;
+  }
+  const long length = MeasureImage(image.get());
+  if (const Refusal* refusal = RefusalFor(map, index, length)) {
+    Refuse(*refusal);
+    return plan;
+  }
+  plan.goesAhead = true;
+  plan.firmwareStart = entries[index].pmPyPartStart * kBlockSize;
+  plan.firmwareLength = static_cast<uint32_t>(length);
+  return plan;
 }
 
 void FirmwareUpdateThread(void*) {

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "device/ImageCopy.h"
+#include "device/Repair.h"
+#include "device/UpdateRecord.h"
 
 // Set by the wizard before it starts the worker, and not changed while the
 // worker runs.
@@ -20,6 +22,18 @@ enum class UpdateResult {
 // `imagePath`. Reports through the status log, error boxes and the progress
 // bar; sends nothing to the wizard.
 UpdateResult RunFirmwareUpdate(char driveLetter, const char* imagePath);
+
+// What RunFirmwareUpdate would do, found without writing anything to the
+// drive or to a file: the same checks, told through the same log lines and
+// boxes up to the first refusal.
+struct UpdatePlan {
+  bool goesAhead;          // the image would be written; false when refused
+  MapPlan map;             // what the repair would write
+  uint32_t firmwareStart;  // where the image would go, in bytes
+  uint32_t firmwareLength;
+  BackupFiles files;  // where the update would keep what it replaces
+};
+UpdatePlan PlanFirmwareUpdate(char driveLetter, const char* imagePath);
 
 // Thread start routine for _beginthread; the argument is ignored. Runs the
 // update of FoundDriveLetter with FirmwarePath and ends by sending the

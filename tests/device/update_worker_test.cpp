@@ -597,6 +597,55 @@ TEST_F(UpdateWorker, RefusesImagesThatDoNotFitBeforeTheFirstWrite) {
   }
 }
 
+// A plan reads what the update reads and writes nothing, and foresees it:
+// refused or not, the blocks the repair writes, where the image goes.
+TEST_F(UpdateWorker, APlanChangesNothingAndForeseesTheUpdate) {
+  const struct {
+    const char* what;
+    DiskImage disk;
+    size_t bytes;
+  } cases[] = {
+      {"a zAze before repair", ZazeBeforeRepair(), 40448},
+      {"a zAze repaired", ZazeRepaired(), 40448},
+      {"a file larger than the partition", RepairedMap(63, 200, 263, 600), 201 * kBlock},
+      {"an ordinary disk", OrdinaryDisk(), 40448},
+      {"a map ending before its last entry",
+       RepairedMap(63, 200, 263, 5,
+                   {MakeEntry("Extra", "Apple_Free", 300, 10, 5),
+                    MakeEntry("Patches", "Apple_Patches", 310, 10, 5)}),
+       40448},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string image = FirmwareImage(c.bytes, 14);
+    SaveFile(kImageName, image);
+    AttachDrive(0, c.disk);
+    RemoveBackupSets();
+    fs::remove(kDumpName);
+    ResetRecordedUi();
+    const UpdatePlan plan = PlanFirmwareUpdate('A', kImageName);
+    const Lines planned = RecordedErrorBoxes();
+    EXPECT_TRUE(DriveBytes(0) == c.disk.Bytes()) << "the plan wrote to the drive";
+    EXPECT_FALSE(fs::exists(kDumpName) || fs::exists(kFirstBackup) || fs::exists("zaze_update.rec"))
+        << "the plan wrote a file";
+    Run(c.disk, &image);
+    const Lines boxes = RecordedErrorBoxes();
+    EXPECT_EQ(plan.goesAhead, boxes.empty());
+    EXPECT_EQ(planned, Lines(boxes.begin(), boxes.begin() + std::min<size_t>(boxes.size(), 1)))
+        << "the plan's refusal is not the update's first";
+    std::vector<BlockRange> written;
+    for (uint32_t i = 0; i < std::min(plan.map.changedCount, kPlannedEntries); ++i) {
+      written.push_back({plan.map.changed[i] + 1, 1});
+    }
+    if (plan.goesAhead) {
+      written.push_back({plan.firmwareStart / kBlock, plan.firmwareLength / kBlock});
+      EXPECT_EQ(plan.firmwareLength, image.size());
+    }
+    EXPECT_EQ(ChangesOutside(before_, after_, written), "");
+    EXPECT_EQ(ChangesOutside(after_, before_, {}).empty(), written.empty());
+  }
+}
+
 // ---- The copy itself -----------------------------------------------------
 
 struct Tamper {
