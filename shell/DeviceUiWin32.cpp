@@ -8,7 +8,7 @@
 #include <cstdarg>
 
 #include "device/DeviceUi.h"
-#include "script/StatusLine.h"
+#include "device/StatusLine.h"
 #include "shell/WizardState.h"
 
 namespace {

@@ -13,7 +13,7 @@
 
 #include "net/MakerSite.h"
 #include "resources/resource.h"
-#include "script/StatusLine.h"
+#include "device/StatusLine.h"
 #include "tests/support/TestFiles.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "device/DeviceUi.h"
-#include "script/StatusLine.h"
+#include "device/StatusLine.h"
 
 namespace {
 

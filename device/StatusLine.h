@@ -1,4 +1,5 @@
-// Formatting of one status-log line, shared by every side of the log.
+// Formatting of one status-log line, shared by every side of the log (the
+// wizard's list box, the recording for tests, the command line).
 #pragma once
 
 #include <cstdarg>

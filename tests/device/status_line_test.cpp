@@ -1,4 +1,4 @@
-#include "script/StatusLine.h"
+#include "device/StatusLine.h"
 
 #include <gtest/gtest.h>
 
