@@ -106,3 +106,31 @@ void SetRawDriveTable(const char* const* paths, int count);
 // table path, whatever the table holds; nullptr gives it back to the path.
 // Drives open at the time keep what they were opened with.
 void SetRawDriveBackend(int number, const RawDriveBackend* backend);
+
+// POSIX only: with `readOnly`, drives are opened for reading alone (a dry run,
+// a listing), so nothing can be written through them, and a disk that another
+// program holds is still opened for reading: LastRawDriveOpening says so.
+void SetRawDriveReadOnly(bool readOnly);
+
+// POSIX only: why an Open of a drive-table path did not succeed.
+enum class RawDriveRefusal {
+  kNone,             // it opened
+  kNotFound,         // no such device or file (or a path too long for the table)
+  kPermission,       // the system does not allow it (not root)
+  kReadOnly,         // the device takes no writes
+  kInUse,            // a partition of it is mounted, or another program holds it
+  kWrongSectorSize,  // its logical sectors are not 512 bytes long
+  kOther,            // `error` tells
+};
+
+struct RawDriveOpening {
+  RawDriveRefusal refusal;
+  int error;            // errno of the call that refused it; 0 when it opened
+  bool blockDevice;     // a block device, not a file
+  bool inUse;           // a read-only open found it held, and went on
+  uint32_t sectorSize;  // logical sector size; 512 for a file
+  uint64_t bytes;       // its size; 0 for a backend
+};
+
+// POSIX only: how the calling thread's last Open of a drive went.
+RawDriveOpening LastRawDriveOpening();

@@ -3,13 +3,22 @@
 // refuses O_DIRECT), the counterparts of the NT path's unbuffered,
 // write-through, unshared open. An entry may instead be served by a backend
 // of functions, which then stands for the file and its calls.
+//
+// A block device is claimed with O_EXCL, which the kernel refuses while a
+// partition of it is mounted or another program claims it, and is used only
+// with 512-byte logical sectors, the unit of every offset here.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,8 +43,10 @@ DriveTable& Table() {
   return table;
 }
 
+// A path cut short could name another disk: one that does not fit is left
+// empty, which no Open takes.
 void CopyPath(char (&dest)[kPathSize], const char* source) {
-  std::snprintf(dest, sizeof dest, "%s", source);
+  if (std::snprintf(dest, sizeof dest, "%s", source) >= kPathSize) dest[0] = '\0';
 }
 
 bool IsWholeDisk(const char* name) {
@@ -75,7 +86,101 @@ const char* DrivePath(int32_t number) {
 // offsets from 2^31 on cannot be reached there; the same holds here.
 bool Reachable(uint32_t offset) { return offset < 0x80000000u; }
 
+std::atomic<bool> readOnlyOpens{false};
+thread_local RawDriveOpening lastOpening = {RawDriveRefusal::kOther, 0, false, false, 0, 0};
+
+// A disk just written and closed is probed by udev, which claims it for a
+// moment: an open for writing that meets that waits up to a second for it.
+constexpr int kBusyTries = 20;
+constexpr long kBusyPauseNs = 50L * 1000 * 1000;
+
+int Refuse(RawDriveOpening& opening, int error) {
+  opening.error = error;
+  switch (error) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+      opening.refusal = RawDriveRefusal::kNotFound;
+      break;
+    case EACCES:
+    case EPERM:
+      opening.refusal = RawDriveRefusal::kPermission;
+      break;
+    case EROFS:
+      opening.refusal = RawDriveRefusal::kReadOnly;
+      break;
+    case EBUSY:
+    case EWOULDBLOCK:
+      opening.refusal = RawDriveRefusal::kInUse;
+      break;
+    default:
+      opening.refusal = RawDriveRefusal::kOther;
+  }
+  return -1;
+}
+
+int OpenPath(const char* path, int flags) {
+  const int fd = open(path, flags | O_DIRECT);
+  return fd < 0 && errno == EINVAL ? open(path, flags) : fd;
+}
+
+// What the open file is; false, with the refusal, when it may not be used.
+bool Measure(int fd, bool writing, RawDriveOpening& opening) {
+  struct stat file = {};
+  if (fstat(fd, &file) != 0) return Refuse(opening, errno) == 0;
+  opening.blockDevice = S_ISBLK(file.st_mode);
+  if (!opening.blockDevice) {
+    opening.bytes = static_cast<uint64_t>(file.st_size);
+    return true;
+  }
+  int logical = 0;
+  int readOnly = 0;
+  if (ioctl(fd, BLKSSZGET, &logical) != 0 || ioctl(fd, BLKGETSIZE64, &opening.bytes) != 0 ||
+      ioctl(fd, BLKROGET, &readOnly) != 0) {
+    return Refuse(opening, errno) == 0;
+  }
+  opening.sectorSize = static_cast<uint32_t>(logical);
+  if (opening.sectorSize != kSectorSize) {
+    opening.refusal = RawDriveRefusal::kWrongSectorSize;
+    return false;
+  }
+  // The kernel lets a write-protected disk be opened for writing and fails
+  // each write: better refused here.
+  return !(writing && readOnly != 0 && Refuse(opening, EROFS) != 0);
+}
+
+// One attempt at opening `path`; the descriptor, or -1 with the refusal.
+int OpenOnce(const char* path, bool reading, RawDriveOpening& opening) {
+  const int flags = (reading ? O_RDONLY : O_RDWR | O_SYNC) | O_CLOEXEC;
+  int fd = OpenPath(path, flags | O_EXCL);
+  if (fd < 0 && errno == EBUSY && reading) {
+    opening.inUse = true;
+    fd = OpenPath(path, flags);
+  }
+  if (fd < 0) return Refuse(opening, errno);
+  if (!Measure(fd, !reading, opening)) {
+    close(fd);
+    return -1;
+  }
+  // Share mode 0 on the NT path: while one RawDrive holds a disk, no other
+  // open of it succeeds. A reader shares it with other readers.
+  if (flock(fd, (reading ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
+    if (!reading) {
+      const int error = errno;
+      close(fd);
+      return Refuse(opening, error);
+    }
+    opening.inUse = true;
+  }
+  return fd;
+}
+
 }  // namespace
+
+void SetRawDriveReadOnly(bool readOnly) { readOnlyOpens = readOnly; }
+
+RawDriveOpening LastRawDriveOpening() { return lastOpening; }
 
 void SetRawDriveTable(const char* const* paths, int count) {
   DriveTable& table = Table();
@@ -95,25 +200,30 @@ void SetRawDriveBackend(int number, const RawDriveBackend* backend) {
 
 int32_t RawDrive::OpenDevice() {
   backend = nullptr;
+  RawDriveOpening& opening = lastOpening;
+  opening = {RawDriveRefusal::kNone, 0, false, false, kSectorSize, 0};
   if (driveNumber >= 0 && driveNumber < kMaxDrives && Table().backends[driveNumber] != nullptr) {
     const RawDriveBackend* served = Table().backends[driveNumber];
-    if (served->open(served->context) != 1) return -1;
+    if (served->open(served->context) != 1) return Refuse(opening, EBUSY);
     backend = served;
     return 1;
   }
   const char* path = DrivePath(driveNumber);
-  if (path == nullptr || path[0] == '\0') return -1;
-  int fd = open(path, O_RDWR | O_DIRECT | O_SYNC | O_CLOEXEC);
-  if (fd < 0 && errno == EINVAL) fd = open(path, O_RDWR | O_SYNC | O_CLOEXEC);
-  if (fd < 0) return -1;
-  // Share mode 0 on the NT path: while one RawDrive holds a disk, no other
-  // open of it succeeds.
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    return -1;
+  if (path == nullptr || path[0] == '\0') return Refuse(opening, ENOENT);
+  const bool reading = readOnlyOpens;
+  for (int tries = 1;; ++tries) {
+    const int fd = OpenOnce(path, reading, opening);
+    if (fd >= 0) {
+      handle = fd;
+      return 1;
+    }
+    const bool claimed =
+        opening.error == EBUSY || (opening.blockDevice && opening.error == EWOULDBLOCK);
+    if (reading || !claimed || tries == kBusyTries) return -1;
+    const timespec pause = {0, kBusyPauseNs};
+    nanosleep(&pause, nullptr);
+    opening = {RawDriveRefusal::kNone, 0, false, false, kSectorSize, 0};
   }
-  handle = fd;
-  return 1;
 }
 
 int32_t RawDrive::ReadDevice(void* aligned, uint32_t offset, uint32_t length) {
