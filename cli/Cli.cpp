@@ -5,13 +5,13 @@
 
 #include <errno.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "cli/Arguments.h"
 #include "cli/DeviceList.h"
@@ -42,6 +42,38 @@ int ExitFor(UpdateResult result) {
   }
   return kExitNotRestored;
 }
+
+// While the zAze is written, the signals that would end the program are
+// held off until the writing has ended: stopping half-way would leave the
+// firmware partition half-written.
+class WritingGuard {
+ public:
+  WritingGuard() {
+    struct sigaction held = {};
+    held.sa_handler = Held;
+    held.sa_flags = SA_RESTART;
+    sigemptyset(&held.sa_mask);
+    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &held, &before_[i]);
+  }
+  ~WritingGuard() {
+    for (size_t i = 0; i < kCount; ++i) sigaction(kSignals[i], &before_[i], nullptr);
+  }
+  WritingGuard(const WritingGuard&) = delete;
+  WritingGuard& operator=(const WritingGuard&) = delete;
+
+ private:
+  static constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  static constexpr size_t kCount = sizeof kSignals / sizeof kSignals[0];
+
+  static void Held(int) {
+    static const char kNote[] =
+        "\nzephlar-cli: the zAze is being written; the program ends when the update has.\n";
+    const ssize_t written = write(STDERR_FILENO, kNote, sizeof kNote - 1);
+    static_cast<void>(written);
+  }
+
+  struct sigaction before_[kCount];
+};
 
 // Without --yes the user is asked, which needs a terminal.
 bool CanAsk(const Arguments& arguments) {
@@ -103,6 +135,15 @@ void PrintPlan(const UpdatePlan& plan, const char* device, const char* image) {
 // The wizard's update of `device` with `image`, planned and agreed to first.
 int UpdateDrive(const Arguments& arguments, const char* device, const char* image) {
   if (!arguments.dryRun && !CanAsk(arguments)) return kExitRefused;
+  // The update keeps the path in a field of the wizard's size: a longer one
+  // would be cut short, and could name another file.
+  if (std::strlen(image) >= sizeof FirmwarePath) {
+    std::fprintf(stderr,
+                 "zephlar-cli: the firmware file's path is longer than %u characters; "
+                 "give a shorter one. Nothing was written.\n",
+                 unsigned{sizeof FirmwarePath - 1});
+    return kExitRefused;
+  }
   if (IsFirmwareFile(image) != 1) {
     std::fprintf(stderr, "zephlar-cli: %s is not a valid firmware file. Nothing was written.\n",
                  image);
@@ -127,6 +168,7 @@ int UpdateDrive(const Arguments& arguments, const char* device, const char* imag
   if (!plan.goesAhead || !Agreed(arguments, device)) return kExitRefused;
   std::fflush(stdout);
   SetRawDriveReadOnly(false);
+  const WritingGuard guard;
   const UpdateResult result = RunFirmwareUpdate(kDrive, image);
   // Taken by another program since the plan: say so.
   if (result == UpdateResult::kRefused) TellRefusal(device, LastRawDriveOpening());
@@ -159,6 +201,7 @@ int RestoreRecorded(const Arguments& arguments, const char* device, UpdateRecord
   std::fflush(stdout);
   StartUi(0);  // the restore's steps are its two parts, not chunks
   SetRawDriveReadOnly(false);
+  const WritingGuard guard;
   const UpdateResult result = RestoreUnfinishedUpdate(kDrive, record);
   if (result == UpdateResult::kRefused) TellRefusal(device, LastRawDriveOpening());
   return result == UpdateResult::kRestored ? kExitDone : ExitFor(result);
@@ -175,7 +218,6 @@ int Restore(const Arguments& arguments) {
                  std::strerror(errno));
     return kExitRefused;
   }
-  const std::string whole = path;
   // A record names its backups within the folder its update ran in.
   char* name = std::strrchr(path, '/');
   *name++ = '\0';
@@ -192,12 +234,15 @@ int Restore(const Arguments& arguments) {
       "%s has no update record beside it: it can go back only as a firmware file, through the "
       "update's checks.\n",
       backup);
-  return UpdateDrive(arguments, device, whole.c_str());
+  return UpdateDrive(arguments, device, backup);
 }
 
 }  // namespace
 
 int RunCli(int argc, char** argv) {
+  // A reader of the output that goes away makes its writes fail, not the
+  // program end.
+  signal(SIGPIPE, SIG_IGN);
   Arguments arguments;
   if (!ParseArguments(argc, argv, arguments)) return kExitUsage;
   const char* const* operands = arguments.operands.data();

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <unistd.h>
 
@@ -236,7 +237,8 @@ TEST(CliArguments, AWrongCommandLineIsAUsageError) {
 }
 
 // A copy that fails part way, from the faults the device core's own tests
-// inject: exit 3 when the previous firmware is back, 4 when it is not.
+// inject: exit 3 when the previous firmware is back, 4 when it is not. A
+// Ctrl-C meanwhile does not stop it half-way.
 TEST(CliFaults, AFailedCopyExitsThreeWhenPutBackAndFourWhenNot) {
   ScratchWorkingDirectory folder;
   SaveFile(kFirmware, FirmwareImage(3 * kChunkBytes, 8));
@@ -255,10 +257,12 @@ TEST(CliFaults, AFailedCopyExitsThreeWhenPutBackAndFourWhenNot) {
     drive.Reset();
     drive.Bytes() = disk;
     drive.FailTransfer(firstWrite, DriveFault::kError);
+    drive.OnFault([](void*) { raise(SIGINT); }, nullptr);
     if (restoreFails) drive.AlsoFailTransfer(firstWrite + 1, DriveFault::kError);
     const CliRun run = Cli({"update", "--yes", "zaze", kFirmware});
     EXPECT_EQ(run.status, restoreFails ? kExitNotRestored : kExitRestored) << run.err;
     EXPECT_EQ(Has(run.err, "saved in zaze_fw_backup"), restoreFails) << run.err;
+    EXPECT_TRUE(Has(run.err, "the program ends when the update has")) << run.err;
   }
   MemoryDrive::Detach(0);
 }
