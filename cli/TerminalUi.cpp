@@ -60,6 +60,7 @@ void Pace(const Ui& ui, int32_t done, int32_t steps, char (&pace)[64]) {
   if (ui.stepBytes > 0) {
     used = std::snprintf(pace, sizeof pace, "  %.1f MB/s",
                          done * double(ui.stepBytes) / seconds / 1e6);
+    if (used < 0 || used >= static_cast<int>(sizeof pace)) return;
   }
   if (done < steps) {
     const long left = static_cast<long>(seconds * (steps - done) / done + 0.5);
