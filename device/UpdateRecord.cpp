@@ -85,9 +85,11 @@ bool TakeLine(char* line, UpdateRecord& record) {
   return true;  // a name this version does not know: the file names are derived
 }
 
+// Made by the compiler: a table filled at run time would need a guard
+// against two threads, which pulls a threads library into the DLL.
 struct CrcTable {
-  uint32_t entries[256];
-  CrcTable() {
+  uint32_t entries[256] = {};
+  constexpr CrcTable() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t value = i;
       for (int bit = 0; bit < 8; ++bit) value = (value >> 1) ^ (0xEDB88320u & (0u - (value & 1u)));
@@ -95,6 +97,7 @@ struct CrcTable {
     }
   }
 };
+constexpr CrcTable kCrcTable;
 
 }  // namespace
 
@@ -138,10 +141,9 @@ bool SameZaze(const ZazeIdentity& a, const ZazeIdentity& b) {
 }
 
 uint32_t Crc32(const void* bytes, uint32_t length, uint32_t sum) {
-  static const CrcTable table;  // made once, whichever thread comes first
   const unsigned char* at = static_cast<const unsigned char*>(bytes);
   uint32_t crc = ~sum;
-  for (uint32_t i = 0; i < length; ++i) crc = table.entries[(crc ^ at[i]) & 0xFF] ^ (crc >> 8);
+  for (uint32_t i = 0; i < length; ++i) crc = kCrcTable.entries[(crc ^ at[i]) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 

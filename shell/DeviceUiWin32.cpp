@@ -71,9 +71,4 @@ void ShowUpdateError(const char* text) {
 
 // The worker's last act. A modeless wizard destroyed under the worker kept
 // running() at 1 until now.
-void SendWizardLast() {
-  SendMessageA(WizardWnd, WM_COMMAND, ID_WIZARD_LAST, 0);
-  if (InterlockedExchange(&WorkerRunning, kWorkerNone) == kWorkerOutlivedWizard) {
-    ModelessWizardWnd = nullptr;
-  }
-}
+void SendWizardLast() { SendAsWorkersLastAct(WM_COMMAND, ID_WIZARD_LAST, 0); }

@@ -16,6 +16,7 @@
 #include "net/WebPage.h"
 #include "script/StepControls.h"
 #include "shell/LibraryEntry.h"
+#include "shell/RestoreOffer.h"
 #include "shell/WizardState.h"
 #include "skin/DeviceSearchDialog.h"
 #include "skin/ProgressDialog.h"
@@ -42,6 +43,9 @@ constexpr char kSourcesFailed[] =
 constexpr char kNoProgressWindow[] =
     "Error: Unable to open the progress window!\n\n" ZEPHLAR_SUPPORT_LINE;
 constexpr char kNoWorker[] = "Error: Unable to start the firmware update!\n\n" ZEPHLAR_SUPPORT_LINE;
+constexpr char kNoRestoreWorker[] =
+    "Error: Unable to start putting the previous firmware back! Nothing was written to your "
+    "zAze.\n\n" ZEPHLAR_SUPPORT_LINE;
 
 // Each pattern ends at the pair's own terminator; the array's adds the second.
 constexpr char kFirmwareFilter[] = "Firmware Files\0*.*\0";
@@ -73,7 +77,37 @@ void SearchForZaze(HWND wizard) {
       return;
     }
     FoundDriveLetter = static_cast<signed char>(FindZazeDrive());
-    if (FoundDriveLetter != static_cast<signed char>(kNoDriveFound)) return;
+    if (FoundDriveLetter == static_cast<signed char>(kNoDriveFound)) continue;
+    if (FindUnfinishedUpdateOf(static_cast<char>(FoundDriveLetter))) {
+      PostMessageA(wizard, kOfferRestoreMessage, 0, 0);
+    }
+    return;
+  }
+}
+
+// Windows from Vista on ask the user before ending a session that a window
+// holds up, and say why; earlier ones only ask each window. Found at run
+// time, so that the library still loads on Windows 2000.
+using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+
+void (*User32Call(const char* name))() {
+  HMODULE user32 = GetModuleHandleA("user32.dll");
+  return user32 != nullptr ? reinterpret_cast<void (*)()>(GetProcAddress(user32, name)) : nullptr;
+}
+
+void HoldSession(HWND wizard) {
+  if (auto create = reinterpret_cast<BlockReasonCreate>(User32Call("ShutdownBlockReasonCreate"))) {
+    create(wizard,
+           L"Zephlar is writing the firmware of your zAze. Ending now could leave the "
+           L"zAze unable to start.");
+  }
+}
+
+void ReleaseSession(HWND wizard) {
+  if (auto destroy =
+          reinterpret_cast<BlockReasonDestroy>(User32Call("ShutdownBlockReasonDestroy"))) {
+    destroy(wizard);
   }
 }
 
@@ -195,9 +229,17 @@ int32_t RunLeavingActions(HWND wizard) {
   return 0;
 }
 
+void StartRestore(HWND wizard, void (*routine)(void*)) {
+  StartDeviceWorker(wizard, routine, kNoRestoreWorker);
+}
+
 UpdateStart RunUpdateStart(HWND wizard) {
   // However many StartUpdate actions the step has, one update starts.
   if (!HasUpdateStart(ShownStep())) return UpdateStart::kNotStarted;
+  return StartDeviceWorker(wizard, FirmwareUpdateThread, kNoWorker);
+}
+
+UpdateStart StartDeviceWorker(HWND wizard, void (*routine)(void*), const char* cannotStart) {
   ProgressDlgWnd =
       CreateDialogParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard, ProgressDlgProc, 0);
   if (ProgressDlgWnd == nullptr) {
@@ -205,17 +247,23 @@ UpdateStart RunUpdateStart(HWND wizard) {
     return UpdateStart::kFailed;
   }
   ShowWindow(ProgressDlgWnd, SW_SHOW);
-  // Set before the worker exists: its ID_WIZARD_LAST clears it, and that
-  // can come only once this thread handles messages again.
+  // Set before the worker exists: its last act clears it, and that can come
+  // only once this thread handles messages again.
   UpdateRunning = 1;
   InterlockedExchange(&WorkerRunning, kWorkerRunning);
-  if (_beginthread(FirmwareUpdateThread, 0, nullptr) == static_cast<uintptr_t>(-1)) {
-    UpdateRunning = 0;
+  HoldSession(wizard);
+  if (_beginthread(routine, 0, nullptr) == static_cast<uintptr_t>(-1)) {
     InterlockedExchange(&WorkerRunning, kWorkerNone);
-    DestroyWindow(ProgressDlgWnd);
-    ProgressDlgWnd = nullptr;
-    ShowUpdateError(kNoWorker);
+    EndDeviceWork(wizard);
+    ShowUpdateError(cannotStart);
     return UpdateStart::kFailed;
   }
   return UpdateStart::kStarted;
+}
+
+void EndDeviceWork(HWND wizard) {
+  UpdateRunning = 0;
+  ReleaseSession(wizard);
+  if (ProgressDlgWnd != nullptr) DestroyWindow(ProgressDlgWnd);
+  ProgressDlgWnd = nullptr;
 }

@@ -7,7 +7,9 @@
 #include <cstdint>
 
 // During set-up, once the first page's controls exist: the Windows check and
-// the device search. May destroy `wizard`.
+// the device search, and when the zAze found has an unfinished update, the
+// offer to undo it, posted to come once the wizard is shown. May destroy
+// `wizard`.
 void RunStartupActions(HWND wizard);
 
 // At the start of a WM_COMMAND sent by the child `control`: the firmware file
@@ -28,3 +30,13 @@ enum class UpdateStart {
 // update worker when the step carries a StartUpdate action. While the update
 // runs, UpdateRunning is set; the worker's ID_WIZARD_LAST clears it.
 UpdateStart RunUpdateStart(HWND wizard);
+
+// Opens the progress dialog, locks the wizard (UpdateRunning), asks Windows
+// not to end the session, and starts `routine` on a worker thread that ends
+// with SendAsWorkersLastAct. Tells the user when it cannot.
+// `cannotStart` is the box when the thread cannot start.
+UpdateStart StartDeviceWorker(HWND wizard, void (*routine)(void*), const char* cannotStart);
+// The same for the restore of the previous firmware.
+void StartRestore(HWND wizard, void (*routine)(void*));
+// The worker has ended: the lock, the session hold and the progress dialog go.
+void EndDeviceWork(HWND wizard);

@@ -38,3 +38,10 @@ WizardStep& ShownStep() {
 const WizardStep& PageOnScreen() {
   return LiveControls.page != nullptr ? *LiveControls.page : ShownStep();
 }
+
+void SendAsWorkersLastAct(UINT message, WPARAM wParam, LPARAM lParam) {
+  SendMessageA(WizardWnd, message, wParam, lParam);
+  if (InterlockedExchange(&WorkerRunning, kWorkerNone) == kWorkerOutlivedWizard) {
+    ModelessWizardWnd = nullptr;
+  }
+}

@@ -42,6 +42,17 @@ constexpr LONG kWorkerRunning = 1;
 constexpr LONG kWorkerOutlivedWizard = 2;
 extern volatile LONG WorkerRunning;
 
+// The worker's last act: sends `message` to the wizard and returns once the
+// wizard has handled it, then clears WorkerRunning; a modeless wizard
+// destroyed under the worker stops counting as running only now.
+void SendAsWorkersLastAct(UINT message, WPARAM wParam, LPARAM lParam);
+
+// The wizard's own messages: the offer to undo an unfinished update, posted
+// during set-up so that it comes once the wizard is shown; and the restore
+// worker's end (wParam 1 when the previous firmware is back).
+constexpr UINT kOfferRestoreMessage = WM_APP + 1;
+constexpr UINT kRestoreDoneMessage = WM_APP + 2;
+
 // The pages read from the script at every opening, the page shown (0-based)
 // and the count the script declared, which may exceed the table.
 extern StepTable WizardSteps;

@@ -1,6 +1,7 @@
 #include "shell/WizardWindow.h"
 
 #include "script/StepControls.h"
+#include "shell/RestoreOffer.h"
 #include "shell/StepActions.h"
 #include "shell/WizardState.h"
 #include "skin/ArtworkFit.h"
@@ -168,10 +169,8 @@ void OnNext(HWND window) {
 }
 
 void OnWizardLast(HWND window) {
-  UpdateRunning = 0;  // the worker has ended its work
+  EndDeviceWork(window);  // the worker has ended its work
   CurrentStep = NavigableStepCount() > 0 ? NavigableStepCount() - 1 : 0;
-  if (ProgressDlgWnd != nullptr) DestroyWindow(ProgressDlgWnd);
-  ProgressDlgWnd = nullptr;
   ShowCurrentStep(window);
 }
 
@@ -212,6 +211,12 @@ void OnCommand(HWND window, WPARAM wParam, LPARAM lParam) {
 
 void OnClose(HWND window) {
   if (!UpdateRunning) CloseWizard(window);  // the worker still reports to this window
+}
+
+// Ending the session would end the worker mid-write, before any rollback.
+BOOL OnQueryEndSession(HWND window) {
+  SetWindowLongPtrA(window, DWLP_MSGRESULT, UpdateRunning ? FALSE : TRUE);
+  return TRUE;
 }
 
 void OnDestroy(HWND window) {
@@ -283,6 +288,14 @@ INT_PTR CALLBACK WizardDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       return reinterpret_cast<INT_PTR>(GetStockObject(NULL_BRUSH));
     case WM_CLOSE:
       OnClose(window);
+      return 0;
+    case WM_QUERYENDSESSION:
+      return OnQueryEndSession(window);
+    case kOfferRestoreMessage:
+      OfferRestore(window);
+      return 0;
+    case kRestoreDoneMessage:
+      OnRestoreDone(window, wParam);
       return 0;
     case WM_DESTROY:
       OnDestroy(window);

@@ -42,6 +42,10 @@ TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
   DWORD_PTR result = 0;
   EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &result));
   ASSERT_TRUE(IsWindow(wizard));
+  // Nor may Windows end the session, which would end the worker mid-write.
+  result = 1;
+  EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 3000, &result));
+  EXPECT_EQ(0u, result) << "the session may end under the worker";
   EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
   EXPECT_EQ(nullptr, WaitForBox("Open", kQuietMs)) << "a file dialog under the worker";
   EXPECT_EQ(page, PageWindows(wizard));
@@ -73,6 +77,9 @@ TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
   ASSERT_NE(dialog, nullptr) << "Browse works again";
   EXPECT_TRUE(PressButton(dialog, IDCANCEL));
   EXPECT_TRUE(WaitGone(dialog));
+  result = 0;
+  EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, 3000, &result));
+  EXPECT_NE(0u, result) << "the session is held up after the worker ended";
   EXPECT_TRUE(SendMessageTimeoutA(wizard, WM_CLOSE, 0, 0, SMTO_NORMAL, 3000, &result));
   EXPECT_TRUE(WizardEnded());
 }

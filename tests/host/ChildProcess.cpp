@@ -13,7 +13,8 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
   for (const std::string& file : files_) DeleteFileA(file.c_str());
   // What the wizard may leave in its current directory.
-  for (const char* left : {"frmwrsrc.dat", "zaze_pm.txt", "temp.ugi"}) {
+  for (const char* left : {"frmwrsrc.dat", "zaze_pm.txt", "temp.ugi", "zaze_fw_backup.bin",
+                           "zaze_map_backup.bin", "zaze_update.rec"}) {
     DeleteFileA((path_ + "\\" + left).c_str());
   }
   RemoveDirectoryA(path_.c_str());
