@@ -28,6 +28,8 @@ inline std::string BoxLabel(const std::string& text) {
     const char* label;
   };
   static const Known kKnown[] = {
+      {"Error: Unable to modify the zAze's partition table! Its previous",
+       "map not repaired and not put back"},
       {"Error: Unable to modify the zAze's partition table!", "map not repaired"},
       {"Error: Unable to open the drive!", "drive not opened"},
       {"Error: Unable to read from the drive!", "block 1 unreadable"},
@@ -52,6 +54,12 @@ inline std::string BoxLabel(const std::string& text) {
       {"Error: This version of Windows cannot write", "refused: drive cannot be written"},
       {"Error: The firmware file is no longer a valid", "refused: file fails the check now"},
       {"Error: No firmware partition was found", "refused: no firmware partition"},
+      {"Error: The new firmware could not be written, and the drive no longer is the zAze",
+       "copy failed, restore refused: another disk in the zAze's place"},
+      {"Error: The copy of the firmware on your zAze could not be saved",
+       "refused: backup not on this computer's disk"},
+      {"Error: Unable to record the update", "refused: update not recorded"},
+      {"Error: This folder holds the backups of 99", "refused: no backup name left"},
   };
   for (const Known& known : kKnown) {
     if (text.compare(0, std::char_traits<char>::length(known.start), known.start) == 0) {
