@@ -513,19 +513,40 @@ TEST_F(UpdateWorker, PutsThePreviousFirmwareBackWhenTheCopyFails) {
   EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
   ExpectDumpOfMap(3, 1);
 
-  RemoveBackupSets();
-  fs::create_directory(kFirstBackup);
+  // A backup file that cannot be written, and one that is written but does
+  // not reach a medium (a device without one refuses the flush).
   keepBackups_ = true;
-  Run(ZazeRepaired(), &image);
-  EXPECT_EQ(WorkerTrace(),
-            Join(FirmwareLines(33524224),
-                 {"bar create", "bar range 0..6", "bar pos 1", "bar pos 2", "bar destroy",
-                  "log Firmware not written: no room to keep a copy of the previous firmware.",
-                  "box Error: Not enough memory or disk space to keep a copy of the firmware on "
-                  "your zAze! Nothing was written to your zAze.",
-                  "wizard last"}));
-  EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
-  fs::remove(kFirstBackup);
+  const struct {
+    const char* what;
+    void (*make)();
+    Lines refusal;
+  } obstacles[] = {
+      {"a folder of that name",
+       [] { fs::create_directory(kFirstBackup); },
+       {"log Firmware not written: no room to keep a copy of the previous firmware.",
+        "box Error: Not enough memory or disk space to keep a copy of the firmware on your zAze! "
+        "Nothing was written to your zAze."}},
+#ifndef _WIN32
+      {"a link to /dev/null",
+       [] { fs::create_symlink("/dev/null", kFirstBackup); },
+       {"log Firmware not written: the copy of the previous firmware did not reach this "
+        "computer's disk whole.",
+        "box Error: The copy of the firmware on your zAze could not be saved on this computer's "
+        "disk! Nothing was written to your zAze."}},
+#endif
+  };
+  for (const auto& obstacle : obstacles) {
+    SCOPED_TRACE(obstacle.what);
+    RemoveBackupSets();
+    obstacle.make();
+    Run(ZazeRepaired(), &image);
+    EXPECT_EQ(WorkerTrace(),
+              Join(FirmwareLines(33524224),
+                   Join({"bar create", "bar range 0..6", "bar pos 1", "bar pos 2", "bar destroy"},
+                        Join(obstacle.refusal, {"wizard last"}))));
+    EXPECT_TRUE(after_ == before_) << ChangesOutside(before_, after_, {});
+    fs::remove(kFirstBackup);
+  }
 }
 
 // An earlier backup chosen as the firmware file goes back whole and is left
