@@ -6,6 +6,20 @@ constexpr char kNoDriveFound = static_cast<char>(0xFF);
 
 // Probes drives 'A' + 0 to 'A' + 26 in order and returns the letter of the
 // first whose block 1 is an Apple Partition Map entry named "partition map",
-// or 0xFF when none is. Logs one line per candidate that read in full, and
-// drives the progress bar over the 27 candidates.
+// or 0xFF when none is. Logs one line per candidate that read in full, or
+// that is there but could not be opened, and drives the progress bar over
+// the 27 candidates.
 char FindZazeDrive();
+
+// Why a search found no zAze: the drives that are there but could not be
+// opened say more than "none". Without administrator rights every drive
+// refuses; another program may hold the zAze; or its sectors are not 512
+// bytes long. A refusal of the first kind outweighs the later ones.
+enum class SearchMiss {
+  kFound,               // a zAze was found
+  kNotFound,            // nothing refused: no zAze is attached
+  kNeedsAdministrator,  // a drive refused for want of rights
+  kInUse,               // a drive is held by another program
+  kUnsupportedSectors,  // a drive's sectors are not 512 bytes long
+};
+char FindZazeDrive(SearchMiss& miss);

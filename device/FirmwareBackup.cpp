@@ -160,7 +160,10 @@ RestoreResult FirmwareBackup::Restore(RawDrive& drive, char letter, uint32_t upT
                                       const ZazeIdentity* zaze) const {
   if (upTo > length_) upTo = length_;
   drive.Close();
-  if (drive.Open(letter) != 1) return RestoreResult::kFailed;
+  if (drive.Open(letter) != 1) {
+    return drive.OpenRefusal() == RawDriveRefusal::kNotFound ? RestoreResult::kGone
+                                                             : RestoreResult::kFailed;
+  }
   // The drive number may now name another disk: one plugged in after the
   // zAze was pulled, say. Nothing is written to a disk it does not name.
   if (zaze != nullptr) {
@@ -171,8 +174,12 @@ RestoreResult FirmwareBackup::Restore(RawDrive& drive, char letter, uint32_t upT
   ChunkMemory current;
   ChunkMemory saved;
   if (current.get() == nullptr || saved.get() == nullptr) return RestoreResult::kFailed;
-  const bool restored = PutBack(drive, letter, upTo, current.get(), saved.get()) &&
-                        drive.Flush() == 1 && ReadBack(drive, upTo, current.get(), saved.get());
+  // A drive that took nothing (a locked one refuses the flush too) is only
+  // read back.
+  bool wrote = false;
+  const bool restored = PutBack(drive, letter, upTo, current.get(), saved.get(), wrote) &&
+                        (!wrote || drive.Flush() == 1) &&
+                        ReadBack(drive, upTo, current.get(), saved.get());
   return restored ? RestoreResult::kRestored : RestoreResult::kFailed;
 }
 
@@ -181,13 +188,14 @@ RestoreResult FirmwareBackup::Restore(RawDrive& drive, char letter, uint32_t upT
 // read (a failed write often leaves its sectors so until they are written
 // again) is written whole.
 bool FirmwareBackup::PutBack(RawDrive& drive, char letter, uint32_t upTo, unsigned char* current,
-                             unsigned char* saved) const {
+                             unsigned char* saved, bool& wrote) const {
   for (uint32_t done = 0, size = 0; done < upTo; done += size) {
     size = ChunkAt(done, upTo);
     if (!Saved(done, size, saved)) return false;
     if (!ReadWhole(drive, current, start_ + done, size)) {
       drive.Close();  // the failed read left it refusing every transfer
       if (drive.Open(letter) != 1 || !WriteWhole(drive, saved, start_ + done, size)) return false;
+      wrote = true;
       continue;
     }
     for (uint32_t at = 0; at < size;) {
@@ -200,6 +208,7 @@ bool FirmwareBackup::PutBack(RawDrive& drive, char letter, uint32_t upTo, unsign
         end += kSectorSize;
       }
       if (!WriteWhole(drive, saved + at, start_ + done + at, end - at)) return false;
+      wrote = true;
       at = end;
     }
   }

@@ -21,6 +21,7 @@ enum class BackupSave {
 enum class RestoreResult {
   kRestored,    // byte for byte as saved, read back after a flush
   kNotTheZaze,  // the drive is no longer the zAze it was saved from: nothing written
+  kGone,        // the drive could not be opened again: it was disconnected
   kFailed,      // the drive did not take it back
 };
 
@@ -58,7 +59,7 @@ class FirmwareBackup {
   BackupSave CheckFile(unsigned char* chunk) const;
   bool Saved(uint32_t offset, uint32_t size, unsigned char* into) const;
   bool PutBack(RawDrive& drive, char letter, uint32_t upTo, unsigned char* current,
-               unsigned char* saved) const;
+               unsigned char* saved, bool& wrote) const;
   bool ReadBack(RawDrive& drive, uint32_t upTo, unsigned char* current, unsigned char* saved) const;
 
   uint32_t memoryLimit_;

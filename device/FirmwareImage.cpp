@@ -13,11 +13,14 @@ constexpr uint32_t kSignatureOffset = 130;
 
 }  // namespace
 
-int IsFirmwareFile(const char* path) {
-  if (path == nullptr) return 0;
+int CheckFirmwareFile(const char* path) {
+  if (path == nullptr) return -1;
   // Cleared beforehand: a file too short for the whole text leaves zeros,
   // which never match.
   char buffer[100] = {};
-  if (!ReadFileRegion(path, kSignatureOffset, buffer, kSignatureLength)) return 0;
+  const int read = ReadFileRegion(path, kSignatureOffset, buffer, kSignatureLength);
+  if (read != 1) return read;
   return std::memcmp(buffer, kSignature, kSignatureLength) == 0 ? 1 : 0;
 }
+
+int IsFirmwareFile(const char* path) { return CheckFirmwareFile(path) == 1 ? 1 : 0; }

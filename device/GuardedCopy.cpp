@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+#include "device/Causes.h"
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
 #include "device/FirmwareBackup.h"
 #include "device/PartitionMap.h"
+#include "device/Platform.h"
 #include "device/RawDrive.h"
+#include "device/StatusLine.h"
 
 namespace {
 
@@ -16,6 +19,11 @@ constexpr NamingBox kBoxCopyFailedSaved = {
     "Error: The firmware partition on your zAze is in an undetermined state and it may not "
     "work correctly! Its previous firmware is saved in ",
     kNameEndsBox};
+constexpr NamingBox kBoxDisconnected = {
+    "Error: Your zAze was disconnected while its firmware was written, so the previous firmware "
+    "could not be put back. It is saved in ",
+    ".\n\nConnect the zAze again, directly to the computer, and start Zephlar: it offers to put "
+    "the previous firmware back.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr NamingBox kBoxNotTheZaze = {
     "Error: The new firmware could not be written, and the drive no longer is the zAze its "
     "firmware was saved from, so nothing was put back. Its previous firmware is saved in ",
@@ -63,12 +71,19 @@ ZazeIdentity IdentityOf(const MapView& map, uint32_t index) {
 // way. `record` is the open record of the update whose backup holds the
 // whole previous firmware: this run's own, or an earlier unfinished one.
 UpdateResult RollBack(RawDrive& drive, const CopyGuard& guard, const FirmwareBackup& backup,
-                      uint32_t touched, const ZazeIdentity& zaze, UpdateRecord& record) {
-  const RestoreResult restored =
-      touched == 0 ? RestoreResult::kRestored : backup.Restore(drive, guard.letter, touched, &zaze);
+                      const CopyOutcome& copied, const ZazeIdentity& zaze, UpdateRecord& record) {
+  const RestoreResult restored = copied.touched == 0
+                                     ? RestoreResult::kRestored
+                                     : backup.Restore(drive, guard.letter, copied.touched, &zaze);
+  const SystemError cause = ClassifyError(copied.errorCode);
   if (restored == RestoreResult::kRestored) {
     LogStatus("Previous firmware restored.");
-    ShowUpdateError(kBoxRestored);
+    // A locked zAze took nothing: that, not a half-done write, is the news.
+    if (cause == SystemError::kWriteProtected) {
+      TellWriteProtected();
+    } else {
+      ShowUpdateError(kBoxRestored);
+    }
     // The zAze holds whole firmware again; an earlier unfinished update's
     // record stays open, since what came back is what it left.
     if (record.set == guard.files.set) {
@@ -78,6 +93,11 @@ UpdateResult RollBack(RawDrive& drive, const CopyGuard& guard, const FirmwareBac
     return UpdateResult::kRestored;
   }
   const BackupFiles saved = BackupFilesOf(record.set);
+  if (restored == RestoreResult::kGone || cause == SystemError::kDisconnected) {
+    LogStatus("The zAze was disconnected: the previous firmware was not put back.");
+    ShowNamingBox(kBoxDisconnected, saved.firmware);
+    return UpdateResult::kNotRestored;
+  }
   if (restored == RestoreResult::kNotTheZaze) {
     LogStatus("The drive is no longer the zAze: the previous firmware was not put back.");
     ShowNamingBox(kBoxNotTheZaze, saved.firmware);
@@ -99,10 +119,11 @@ UpdateResult EndCopy(RawDrive& drive, const CopyGuard& guard, const CopyOutcome&
   } else if (copied.result != CopyResult::kDone) {
     LogStatus("Error quiting");
   }
+  if (copied.errorCode != 0) LogFailure(copied.errorCode, "The drive said:");
   ProgressBarDestroy();
   if (copied.result != CopyResult::kDone) {
     LogStatus("Unable to update firmware!");
-    return RollBack(drive, guard, backup, copied.touched, zaze, record);
+    return RollBack(drive, guard, backup, copied, zaze, record);
   }
   LogStatus("Firmware verified.");
   LogStatus("Updated firmware!");

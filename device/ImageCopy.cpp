@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device/Platform.h"
 #include "device/RawDrive.h"
 
 namespace {
@@ -44,7 +45,7 @@ CopyOutcome WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint
     if (!ReadImage(image, chunk, size)) return {CopyResult::kImageReadFailed, done};
     // A write that fails may have changed any part of its chunk.
     if (drive.Write(chunk, start + done, size) != static_cast<int32_t>(size)) {
-      return {CopyResult::kWriteFailed, done + size};
+      return {CopyResult::kWriteFailed, done + size, LastErrorCode()};
     }
     ++written;
     if (report != nullptr) report(written, context);
@@ -52,20 +53,22 @@ CopyOutcome WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint
   return {CopyResult::kDone, length};
 }
 
-CopyResult VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
-                        const CopyBuffers& buffers, ChunkReport report, void* context) {
-  if (std::fseek(image, 0, SEEK_SET) != 0) return CopyResult::kVerifyFailed;
+CopyOutcome VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint32_t start,
+                         const CopyBuffers& buffers, ChunkReport report, void* context) {
+  if (std::fseek(image, 0, SEEK_SET) != 0) return {CopyResult::kVerifyFailed, length};
   int32_t moved = static_cast<int32_t>(ChunkCount(length));
   for (uint32_t done = 0, size = 0; done < length; done += size) {
     size = ChunkAt(done, length);
-    if (!ReadImage(image, buffers.chunk(), size)) return CopyResult::kVerifyFailed;
-    if (drive.Read(buffers.check(), start + done, size) != static_cast<int32_t>(size) ||
-        std::memcmp(buffers.chunk(), buffers.check(), size) != 0) {
-      return CopyResult::kVerifyFailed;
+    if (!ReadImage(image, buffers.chunk(), size)) return {CopyResult::kVerifyFailed, length};
+    if (drive.Read(buffers.check(), start + done, size) != static_cast<int32_t>(size)) {
+      return {CopyResult::kVerifyFailed, length, LastErrorCode()};
+    }
+    if (std::memcmp(buffers.chunk(), buffers.check(), size) != 0) {
+      return {CopyResult::kVerifyFailed, length};
     }
     if (report != nullptr) report(++moved, context);
   }
-  return CopyResult::kDone;
+  return {CopyResult::kDone, length};
 }
 
 }  // namespace
@@ -82,7 +85,7 @@ CopyOutcome CopyImageToDrive(RawDrive& drive, std::FILE* image, uint32_t length,
       WriteChunks(drive, image, length, startOffset, buffers.chunk(), report, context);
   if (written.result != CopyResult::kDone) return written;
   // Only what the device has committed is worth reading back.
-  if (drive.Flush() != 1) return {CopyResult::kFlushFailed, length};
+  if (drive.Flush() != 1) return {CopyResult::kFlushFailed, length, LastErrorCode()};
   if (!verify) return {CopyResult::kDone, length};
-  return {VerifyChunks(drive, image, length, startOffset, buffers, report, context), length};
+  return VerifyChunks(drive, image, length, startOffset, buffers, report, context);
 }

@@ -28,6 +28,7 @@ enum class CopyResult {
 struct CopyOutcome {
   CopyResult result;
   uint32_t touched;
+  uint32_t errorCode = 0;  // the system's, when the drive failed; 0 otherwise
 };
 
 // Told after each chunk a pass has moved (saved, written or read back) how

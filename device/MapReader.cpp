@@ -17,7 +17,8 @@ MapStartRead ReadMapStart(RawDrive& drive, PartitionMapEntry& first) {
   std::memset(&first, 0, sizeof first);
   const int32_t got = drive.Read(&first, EntryOffset(0), kBlockSize);
   if (got != static_cast<int32_t>(kBlockSize)) {
-    return {MapStart::kUnreadable, got, LastErrorCode()};
+    // A read that came up short failed at no call: there is no code to tell.
+    return {MapStart::kUnreadable, got, got < 0 ? LastErrorCode() : 0};
   }
   SwapPartitionMapEntry(first);
   return {HasPartName(first, "partition map") ? MapStart::kFound : MapStart::kNotAMap, got, 0};
@@ -33,7 +34,7 @@ MapEntriesRead ReadMapEntries(RawDrive& drive, MapCopy& map, uint32_t count) {
     std::memset(&map[i], 0, kBlockSize);  // a short read leaves zeros, not stale heap
     const int32_t got = drive.Read(&map[i], EntryOffset(i), kBlockSize);
     if (got != static_cast<int32_t>(kBlockSize)) {
-      read.errorCode = LastErrorCode();
+      read.errorCode = got < 0 ? LastErrorCode() : 0;
       read.got = got;
       read.readFailed = true;
       return read;

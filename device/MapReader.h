@@ -18,7 +18,7 @@ enum class MapStart {
 struct MapStartRead {
   MapStart kind;
   int32_t got;         // the read's result
-  uint32_t errorCode;  // the system's error code, taken right after a failed read
+  uint32_t errorCode;  // the system's error code after a failed read; 0 after a short one
 };
 
 // Reads block 1 of the open `drive` into `first`, in host order.
@@ -29,7 +29,7 @@ struct MapEntriesRead {
   bool readFailed;     // entry `held` did not read in full
   bool noMemory;       // the copy could not grow to entry `held`
   int32_t got;         // the failed read's result
-  uint32_t errorCode;  // and the system's error code after it
+  uint32_t errorCode;  // and the system's error code after it (0 after a short read)
 };
 
 // Reads entries 1 to count - 1 into `map`, whose entry 0 is set, stopping at

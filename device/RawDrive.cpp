@@ -34,7 +34,12 @@ int32_t RawDrive::Open(char driveLetter) {
   letter = driveLetter;
   driveNumber = driveLetter - 'A';
   state = kDriveUnopened;
-  if (OpenDevice() != 1) return -1;
+  openRefusal = RawDriveRefusal::kNone;
+  openError = 0;
+  if (OpenDevice() != 1) {
+    if (openRefusal == RawDriveRefusal::kNone) openRefusal = RawDriveRefusal::kOther;
+    return -1;
+  }
   state = kDriveIdle;
   return 1;
 }

@@ -48,6 +48,17 @@ struct RawDriveBackend {
   int32_t (*flush)(void* context) = nullptr;
 };
 
+// Why an Open did not succeed.
+enum class RawDriveRefusal {
+  kNone,             // it opened
+  kNotFound,         // no such device or file (or a path too long for the table)
+  kPermission,       // the system does not allow it (not root)
+  kReadOnly,         // the device takes no writes
+  kInUse,            // a partition of it is mounted, or another program holds it
+  kWrongSectorSize,  // its logical sectors are not 512 bytes long
+  kOther,            // `error` tells
+};
+
 class RawDrive {
  public:
   RawDrive();
@@ -71,6 +82,10 @@ class RawDrive {
   // write is refused (the 9x path). Needs no open drive.
   int32_t CanWrite() const;
   int32_t State() const { return state; }
+  // Why the last Open returned -1; kNone after one that succeeded.
+  RawDriveRefusal OpenRefusal() const { return openRefusal; }
+  // And the system's error code of that refusal; 0 when there was none.
+  uint32_t OpenError() const { return openError; }
 
  private:
   // Platform side: open the device for driveNumber, move bytes at an offset
@@ -91,6 +106,8 @@ class RawDrive {
   uint32_t sectorSize;
   intptr_t handle;                           // HANDLE on Windows, file descriptor on POSIX
   const RawDriveBackend* backend = nullptr;  // POSIX: serves the drive while open
+  RawDriveRefusal openRefusal = RawDriveRefusal::kNone;
+  uint32_t openError = 0;
 
   void* bounceBlock = nullptr;  // as allocated
   void* bounceAligned = nullptr;
@@ -111,17 +128,6 @@ void SetRawDriveBackend(int number, const RawDriveBackend* backend);
 // a listing), so nothing can be written through them, and a disk that another
 // program holds is still opened for reading: LastRawDriveOpening says so.
 void SetRawDriveReadOnly(bool readOnly);
-
-// POSIX only: why an Open of a drive-table path did not succeed.
-enum class RawDriveRefusal {
-  kNone,             // it opened
-  kNotFound,         // no such device or file (or a path too long for the table)
-  kPermission,       // the system does not allow it (not root)
-  kReadOnly,         // the device takes no writes
-  kInUse,            // a partition of it is mounted, or another program holds it
-  kWrongSectorSize,  // its logical sectors are not 512 bytes long
-  kOther,            // `error` tells
-};
 
 struct RawDriveOpening {
   RawDriveRefusal refusal;

@@ -204,12 +204,22 @@ int32_t RawDrive::OpenDevice() {
   opening = {RawDriveRefusal::kNone, 0, false, false, kSectorSize, 0};
   if (driveNumber >= 0 && driveNumber < kMaxDrives && Table().backends[driveNumber] != nullptr) {
     const RawDriveBackend* served = Table().backends[driveNumber];
-    if (served->open(served->context) != 1) return Refuse(opening, EBUSY);
+    if (served->open(served->context) != 1) {
+      Refuse(opening, EBUSY);
+      openRefusal = opening.refusal;
+      openError = static_cast<uint32_t>(opening.error);
+      return -1;
+    }
     backend = served;
     return 1;
   }
   const char* path = DrivePath(driveNumber);
-  if (path == nullptr || path[0] == '\0') return Refuse(opening, ENOENT);
+  if (path == nullptr || path[0] == '\0') {
+    Refuse(opening, ENOENT);
+    openRefusal = opening.refusal;
+    openError = static_cast<uint32_t>(opening.error);
+    return -1;
+  }
   const bool reading = readOnlyOpens;
   for (int tries = 1;; ++tries) {
     const int fd = OpenOnce(path, reading, opening);
@@ -219,7 +229,11 @@ int32_t RawDrive::OpenDevice() {
     }
     const bool claimed =
         opening.error == EBUSY || (opening.blockDevice && opening.error == EWOULDBLOCK);
-    if (reading || !claimed || tries == kBusyTries) return -1;
+    if (reading || !claimed || tries == kBusyTries) {
+      openRefusal = opening.refusal;
+      openError = static_cast<uint32_t>(opening.error);
+      return -1;
+    }
     const timespec pause = {0, kBusyPauseNs};
     nanosleep(&pause, nullptr);
     opening = {RawDriveRefusal::kNone, 0, false, false, kSectorSize, 0};

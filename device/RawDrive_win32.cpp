@@ -3,6 +3,8 @@
 // for the extended absolute disk read (Int 21h function 7305h) and refuses
 // every write.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <winioctl.h>
 
 #include <cstdio>
 
@@ -35,6 +37,23 @@ static_assert(sizeof(DIOC_REGISTERS) == 28, "28 bytes each way");
 
 HANDLE AsHandle(intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 
+RawDriveRefusal RefusalOf(DWORD error) {
+  switch (ClassifyError(error)) {
+    case SystemError::kAccessDenied:
+      return RawDriveRefusal::kPermission;
+    case SystemError::kInUse:
+      return RawDriveRefusal::kInUse;
+    case SystemError::kNotFound:
+    case SystemError::kDisconnected:
+      return RawDriveRefusal::kNotFound;
+    case SystemError::kWriteProtected:
+      return RawDriveRefusal::kReadOnly;
+    case SystemError::kOther:
+      break;
+  }
+  return RawDriveRefusal::kOther;
+}
+
 }  // namespace
 
 int32_t RawDrive::OpenDevice() {
@@ -50,7 +69,23 @@ int32_t RawDrive::OpenDevice() {
     // The handle is not tied to a drive; every request names driveNumber.
     device = CreateFileA("\\\\.\\vwin32", 0, 0, nullptr, 0, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   }
-  if (device == INVALID_HANDLE_VALUE) return -1;
+  if (device == INVALID_HANDLE_VALUE) {
+    openError = GetLastError();
+    openRefusal = RefusalOf(openError);
+    return -1;
+  }
+  // A disk of 4096-byte sectors fails every 512-byte transfer; it is told
+  // as such instead. A device that gives no geometry is taken as it is.
+  DISK_GEOMETRY geometry = {};
+  DWORD returned = 0;
+  if (platformId == kNtPlatformId &&
+      DeviceIoControl(device, IOCTL_DISK_GET_DRIVE_GEOMETRY, nullptr, 0, &geometry, sizeof geometry,
+                      &returned, nullptr) &&
+      returned >= sizeof geometry && geometry.BytesPerSector != kSectorSize) {
+    CloseHandle(device);
+    openRefusal = RawDriveRefusal::kWrongSectorSize;
+    return -1;
+  }
   handle = reinterpret_cast<intptr_t>(device);
   return 1;
 }

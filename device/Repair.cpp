@@ -11,6 +11,7 @@
 #include "device/MapSave.h"
 #include "device/Platform.h"
 #include "device/RawDrive.h"
+#include "device/StatusLine.h"
 
 namespace {
 
@@ -20,8 +21,15 @@ uint32_t EntryOffset(uint32_t index) { return (index + 1) * kBlockSize; }
 
 void LogReadFailure(const MapEntriesRead& scan) {
   if (!scan.readFailed) return;
-  LogStatus("    <Drive read failed! fixDc:2 GLE: 0x%x ret: %ld>",
-            static_cast<unsigned>(scan.errorCode), static_cast<long>(scan.got));
+  LogFailure(scan.errorCode, "    <Drive read failed! fixDc:2 GLE: 0x%x ret: %ld>",
+             static_cast<unsigned>(scan.errorCode), static_cast<long>(scan.got));
+}
+
+bool NamedBeforeTheEnd(const MapCopy& map, uint32_t held, const char* name) {
+  for (uint32_t i = 1; i < held; ++i) {
+    if (HasPartName(map[i], name)) return true;
+  }
+  return false;
 }
 
 // Whether a "firmware" entry comes before any "disk" among those read.
@@ -66,15 +74,16 @@ bool RewriteWouldLoseData(const MapCopy& map, const MapEntriesRead& scan) {
   return false;
 }
 
-// Converts `entry` to disk order and writes it as entry `index`; 1 on success,
-// 0 after logging the failure.
-int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index) {
+// Converts `entry` to disk order and writes it as entry `index`; 0 with the
+// system's error code in `error` after logging the failure.
+int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index, uint32_t& error) {
   SwapPartitionMapEntry(entry);
   const int32_t put = drive.Write(&entry, EntryOffset(index), kBlockSize);
   // A short write leaves the entry half old, half new: that is a failure too.
   if (put == static_cast<int32_t>(kBlockSize)) return 1;
-  LogStatus("    <Unable to write to the drive! GLE: 0x%x ret: %ld>",
-            static_cast<unsigned>(LastErrorCode()), static_cast<long>(put));
+  error = LastErrorCode();
+  LogFailure(error, "    <Unable to write to the drive! GLE: 0x%x ret: %ld>",
+             static_cast<unsigned>(error), static_cast<long>(put));
   return 0;
 }
 
@@ -82,14 +91,15 @@ int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index) {
 // shape, in that order, and writes each one when `drive` is given; logs the
 // entries in the order they lie on the disk. Fields not named here keep what
 // the disk held. Lists the entries it changes in `plan`, when given. Returns
-// the entry whose write failed, or `held` when there was none.
-uint32_t RewriteMap(RawDrive* drive, MapCopy& map, uint32_t held, MapPlan* plan) {
+// the entry whose write failed (its error code in `error`), or `held` when
+// there was none.
+uint32_t RewriteMap(RawDrive* drive, MapCopy& map, uint32_t held, MapPlan* plan, uint32_t& error) {
   const auto change = [&](uint32_t i) {
     if (plan != nullptr && plan->changedCount < kPlannedEntries) {
       plan->changed[plan->changedCount] = i;
     }
     if (plan != nullptr) ++plan->changedCount;
-    return drive == nullptr || WriteEntry(*drive, map[i], i) == 1;
+    return drive == nullptr || WriteEntry(*drive, map[i], i, error) == 1;
   };
   PartitionMapEntry& own = map[0];
   own.pmSig = kPartitionMapSignature;
@@ -120,7 +130,7 @@ uint32_t RewriteMap(RawDrive* drive, MapCopy& map, uint32_t held, MapPlan* plan)
 // write fails.
 MapRepair Rewrite(RawDrive& drive, char letter, MapCopy& map, uint32_t held,
                   const char* mapBackup) {
-  MapRepair repair = {0, 0, 0, false};
+  MapRepair repair;
   const SavedMap saved(map, held);
   if (!saved.held()) {
     LogStatus("    <Not enough memory for the partition map, nothing was changed!>");
@@ -134,13 +144,18 @@ MapRepair Rewrite(RawDrive& drive, char letter, MapCopy& map, uint32_t held,
     repair.savedBlocks = held;
     repair.savedSum = saved.Sum();
   }
-  const uint32_t failed = RewriteMap(&drive, map, held, nullptr);
+  uint32_t error = 0;
+  const uint32_t failed = RewriteMap(&drive, map, held, nullptr, error);
   if (failed == held) {
     repair.result = 1;
     return repair;
   }
   if (PutMapBack(drive, letter, saved.Bytes(), failed + 1)) {
-    LogStatus("    <The partition map was put back as it was.>");
+    // A locked zAze refuses the first write and takes nothing: say so, so
+    // that the user does not fear a half-changed map.
+    repair.writeProtected = failed == 0 && ClassifyError(error) == SystemError::kWriteProtected;
+    LogStatus(repair.writeProtected ? "    <The zAze is write-protected: nothing was written!>"
+                                    : "    <The partition map was put back as it was.>");
     if (mapBackup != nullptr) std::remove(mapBackup);
     repair.savedBlocks = 0;
     return repair;
@@ -163,8 +178,8 @@ RepairPlan ExamineMap(RawDrive& drive, MapCopy& map, uint32_t& held) {
   // Only a whole block is the map's entry: the rest of a short read would be
   // zeros written back over what the disk holds.
   if (start.kind == MapStart::kUnreadable) {
-    LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
-              static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
+    LogFailure(start.errorCode, "    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
+               static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
     return RepairPlan::kRefused;
   }
   if (start.kind == MapStart::kNotAMap) {
@@ -195,7 +210,12 @@ RepairPlan ExamineMap(RawDrive& drive, MapCopy& map, uint32_t& held) {
   held = scan.held;
   if (!FirmwareBeforeDisk(map, scan.held)) {
     LogReadFailure(scan);
-    LogStatus("    <No firmware partition found, nothing was changed!>");
+    // Cut short before a "disk" or "firmware" entry, the map may well be a
+    // zAze's: the read failed, which trying again may mend.
+    const bool cutShort = scan.readFailed && !NamedBeforeTheEnd(map, scan.held, "disk") &&
+                          !NamedBeforeTheEnd(map, scan.held, "firmware");
+    LogStatus(cutShort ? "    <Part of the map could not be read, nothing was changed!>"
+                       : "    <No firmware partition found, nothing was changed!>");
     return RepairPlan::kRefused;
   }
   if (first.pmPartBlkCnt == kRepairedMapBlocks) {
@@ -206,25 +226,33 @@ RepairPlan ExamineMap(RawDrive& drive, MapCopy& map, uint32_t& held) {
   return RewriteWouldLoseData(map, scan) ? RepairPlan::kRefused : RepairPlan::kRewrite;
 }
 
+// The line for a drive that would not open, with the system's words.
+void LogNotOpened(const RawDrive& drive, char letter) {
+  LogFailure(drive.OpenError(), "    <Unable to open drive \"%c\">", letter);
+}
+
 }  // namespace
 
 MapRepair RepairPartitionMapKeeping(char driveLetter, const char* mapBackup) {
+  MapRepair repair;
   RawDrive drive;  // closes on every way out
   if (drive.Open(driveLetter) != 1) {
-    LogStatus("    <Unable to open drive \"%c\">", driveLetter);
-    return {0, 0, 0, false};
+    LogNotOpened(drive, driveLetter);
+    repair.openRefusal = drive.OpenRefusal();
+    return repair;
   }
   MapCopy map;
   uint32_t held = 0;
   switch (ExamineMap(drive, map, held)) {
     case RepairPlan::kInOrder:
-      return {1, 0, 0, false};
+      repair.result = 1;
+      return repair;
     case RepairPlan::kRewrite:
       return Rewrite(drive, driveLetter, map, held, mapBackup);
     case RepairPlan::kRefused:
       break;
   }
-  return {0, 0, 0, false};
+  return repair;
 }
 
 int RepairPartitionMap(char driveLetter) {
@@ -232,13 +260,15 @@ int RepairPartitionMap(char driveLetter) {
 }
 
 MapPlan PlanMapRepair(char driveLetter, MapCopy& map) {
-  MapPlan plan = {RepairPlan::kRefused, 0, {}, 0};
+  MapPlan plan = {RepairPlan::kRefused, 0, {}, 0, RawDriveRefusal::kNone};
   RawDrive drive;
   if (drive.Open(driveLetter) != 1) {
-    LogStatus("    <Unable to open drive \"%c\">", driveLetter);
+    LogNotOpened(drive, driveLetter);
+    plan.openRefusal = drive.OpenRefusal();
     return plan;
   }
   plan.kind = ExamineMap(drive, map, plan.held);
-  if (plan.kind == RepairPlan::kRewrite) RewriteMap(nullptr, map, plan.held, &plan);
+  uint32_t unused = 0;
+  if (plan.kind == RepairPlan::kRewrite) RewriteMap(nullptr, map, plan.held, &plan, unused);
   return plan;
 }

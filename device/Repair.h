@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "device/MapCopy.h"
+#include "device/RawDrive.h"
 
 constexpr uint32_t kRepairedMapBlocks = 62;
 constexpr uint32_t kRepairedMapEntries = 3;
@@ -19,10 +20,14 @@ constexpr uint32_t kFirmwareBlocks = 65477;
 int RepairPartitionMap(char driveLetter);
 
 struct MapRepair {
-  int result;            // as RepairPartitionMap
-  uint32_t savedBlocks;  // blocks 1 to savedBlocks are in the map backup; 0 when none
-  uint32_t savedSum;     // their CRC-32
-  bool notPutBack;       // a write failed and the map could not be put back
+  int result = 0;            // as RepairPartitionMap
+  uint32_t savedBlocks = 0;  // blocks 1 to savedBlocks are in the map backup; 0 when none
+  uint32_t savedSum = 0;     // their CRC-32
+  bool notPutBack = false;   // a write failed and the map could not be put back
+  // Why it failed, where that is more than a number: the drive would not
+  // open, or it refused the write as write-protected (nothing was written).
+  RawDriveRefusal openRefusal = RawDriveRefusal::kNone;
+  bool writeProtected = false;
 };
 
 // RepairPartitionMap that also saves the blocks it is about to replace in
@@ -44,6 +49,7 @@ struct MapPlan {
   uint32_t held;                      // entries 0 to held - 1 were read
   uint32_t changed[kPlannedEntries];  // the entries a rewrite writes, in order
   uint32_t changedCount;              // how many (listed up to kPlannedEntries)
+  RawDriveRefusal openRefusal;        // why the drive would not open, if it did not
 };
 
 // What the repair would do to the map of drive `letter`, writing nothing:

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "device/DeviceUi.h"
+#include "device/Platform.h"
+
 int32_t FormatStatusLine(char (&line)[kStatusLineSize], const char* format, va_list args) {
   line[0] = '\0';
   if (format == nullptr) return 0;
@@ -12,4 +15,19 @@ int32_t FormatStatusLine(char (&line)[kStatusLineSize], const char* format, va_l
   const size_t length = std::strlen(line);
   if (length > 0 && line[length - 1] == '\n') line[length - 1] = '\0';
   return static_cast<int32_t>(length);
+}
+
+void LogFailure(uint32_t code, const char* format, ...) {
+  char line[kStatusLineSize];
+  va_list args;
+  va_start(args, format);
+  FormatStatusLine(line, format, args);
+  va_end(args);
+  char words[kStatusLineSize] = "";
+  if (code != 0) ErrorWords(code, words, sizeof words);
+  if (words[0] == '\0') {
+    LogStatus("%s", line);
+  } else {
+    LogStatus("%s %s", line, words);
+  }
 }

@@ -15,3 +15,13 @@ int32_t FormatStatusLine(char (&line)[kStatusLineSize], const char* format, va_l
     __attribute__((format(printf, 2, 0)))
 #endif
     ;
+
+// A status line for a failed transfer or open: the printf-style text, then
+// the system's words for error `code` ("The media is write protected."), so
+// that the user reads more than a number; code 0 (no call failed, a read
+// came up short) adds nothing. Logged through LogStatus.
+void LogFailure(uint32_t code, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;

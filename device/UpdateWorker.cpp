@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/ScopedFile.h"
+#include "device/Causes.h"
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
 #include "device/FirmwareImage.h"
@@ -19,20 +20,20 @@
 #include "device/Platform.h"
 #include "device/RawDrive.h"
 #include "device/Repair.h"
+#include "device/StatusLine.h"
 #include "device/UpdateRecord.h"
 
 signed char FoundDriveLetter = 0;
-char FirmwarePath[260] = {};
+char FirmwarePath[kFirmwarePathSize] = {};
 
 namespace {
 
 constexpr uint32_t kBlockSize = sizeof(PartitionMapEntry);
 
-constexpr char kBoxRepairFailed[] =
-    "Error: Unable to modify the zAze's partition table!\n\n" ZEPHLAR_SUPPORT_LINE;
-constexpr char kBoxOpenFailed[] = "Error: Unable to open the drive!\n\n" ZEPHLAR_SUPPORT_LINE;
-constexpr char kBoxFirstReadFailed[] =
-    "Error: Unable to read from the drive!\n\n" ZEPHLAR_SUPPORT_LINE;
+// The headlines that a cause may follow.
+constexpr char kRepairFailed[] = "Error: Unable to modify the zAze's partition table!";
+constexpr char kOpenFailed[] = "Error: Unable to open the drive!";
+constexpr char kFirstReadFailed[] = "Error: Unable to read from the drive!";
 constexpr char kBoxNotMacDrive[] =
     "Error: Current drive isn't a Mac Drive!\n\n" ZEPHLAR_SUPPORT_LINE;
 constexpr char kBoxNoMapMemory[] =
@@ -56,6 +57,10 @@ constexpr Refusal kNoFirmwareEntry = {
     "Firmware not written: no firmware partition was found on the zAze.",
     "Error: No firmware partition was found on your zAze! The firmware was not "
     "written.\n\n" ZEPHLAR_SUPPORT_LINE};
+constexpr Refusal kPathTooLong = {
+    "Firmware not written: the path of the firmware file is too long.",
+    "Error: The path of the firmware file is too long! Nothing was written to your zAze. Move the "
+    "file to a folder with a shorter path and choose it again.\n\n" ZEPHLAR_SUPPORT_LINE};
 constexpr Refusal kNoBackupSet = {
     "Firmware not written: this folder holds the backups of 99 updates that did not finish.",
     "Error: This folder holds the backups of 99 updates that did not finish. Nothing was "
@@ -70,7 +75,7 @@ struct UpdateRun {
 // The image into the partition of entry `index`; the user is told of the
 // outcome. False when the image cannot be opened.
 bool CopyFirmwareFile(RawDrive& drive, UpdateRun& run, const MapView& map, uint32_t index) {
-  ScopedFile image(std::fopen(run.imagePath, "rb"));
+  ScopedFile image(OpenForReading(run.imagePath));
   if (image.get() == nullptr) return false;
   const long length = MeasureImage(image.get());
   if (const Refusal* refusal = RefusalFor(map, index, length)) {
@@ -99,7 +104,9 @@ bool UpdateFirmware(RawDrive& drive, UpdateRun& run, const MapView& map, uint32_
   dump.FirmwareLine();
   LogStatus("Found firmware on zAze!");
   LogPartitionSize(map.entries[index].pmPartBlkCnt);
-  LogStatus("Updating firmware with file \"%.259s\"...", run.imagePath);
+  char shown[kStatusLineSize];
+  PathForDisplay(run.imagePath, shown, sizeof shown);
+  LogStatus("Updating firmware with file \"%s\"...", shown);
   if (CopyFirmwareFile(drive, run, map, index)) return true;
   ShowUpdateError(kBoxImageNotOpened);
   LogStatus("Unable to open firmware file!");
@@ -111,16 +118,19 @@ void UpdateRepairedDrive(UpdateRun& run) {
   const char letter = run.guard.letter;
   RawDrive drive;
   if (drive.Open(letter) != 1) {
-    LogStatus("    <Unable to open drive \"%c\">", letter);
-    ShowUpdateError(kBoxOpenFailed);
+    LogFailure(drive.OpenError(), "    <Unable to open drive \"%c\">", letter);
+    // The repair had it open a moment ago: a drive that is not there now
+    // was disconnected.
+    ShowBoxWithCause(kOpenFailed, CauseOfRefusal(drive.OpenRefusal()));
     return;
   }
   PartitionMapEntry first;
   const MapStartRead start = ReadMapStart(drive, first);
   if (start.kind == MapStart::kUnreadable) {  // a part of block 1 is not the map's entry
-    ShowUpdateError(kBoxFirstReadFailed);
-    LogStatus("    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
-              static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
+    const bool gone = ClassifyError(start.errorCode) == SystemError::kDisconnected;
+    ShowBoxWithCause(kFirstReadFailed, gone ? kDisconnectedCause : nullptr);
+    LogFailure(start.errorCode, "    <Drive read failed! fixDc:1 gle: 0x%x ret: %ld>",
+               static_cast<unsigned>(start.errorCode), static_cast<long>(start.got));
     return;
   }
   if (start.kind == MapStart::kNotAMap) {
@@ -134,11 +144,13 @@ void UpdateRepairedDrive(UpdateRun& run) {
   MapCopy entries;
   bool noMemory = count > kMaxMapEntries || !entries.Hold(1);
   uint32_t held = 0;
+  uint32_t readError = 0;
   if (!noMemory) {
     entries[0] = first;
     const MapEntriesRead read = ReadMapEntries(drive, entries, count);
     noMemory = read.noMemory;
     held = read.held;
+    readError = read.errorCode;
   }
   if (noMemory) {
     LogStatus("    <Not enough memory for the partition map!>");
@@ -152,7 +164,7 @@ void UpdateRepairedDrive(UpdateRun& run) {
   bool told = false;  // a box, or "Updated firmware!", has ended the update
   for (uint32_t i = 1; i < count; ++i) {
     if (i >= map.held) {
-      LogStatus("Drive read failed! Dc:2");
+      LogFailure(readError, "Drive read failed! Dc:2");
       ShowUpdateError(kBoxEntryReadFailed);
       told = true;
       break;
@@ -166,6 +178,15 @@ void UpdateRepairedDrive(UpdateRun& run) {
   // A map that reads whole but names no firmware partition: nothing was
   // written, and the user must not take the silence for success.
   if (!told) Refuse(kNoFirmwareEntry);
+}
+
+// A path cut to fit would name another file: one that does not fit is
+// refused instead.
+bool TakePath(UpdateRun& run, const char* imagePath) {
+  const int length = std::snprintf(run.imagePath, sizeof run.imagePath, "%s", imagePath);
+  if (length >= 0 && static_cast<size_t>(length) < sizeof run.imagePath) return true;
+  Refuse(kPathTooLong);
+  return false;
 }
 
 // The checks that need no map: made before the repair, so that a refusal
@@ -193,16 +214,20 @@ bool MayUpdate(UpdateRun& run) {
 }  // namespace
 
 UpdateResult RunFirmwareUpdate(char driveLetter, const char* imagePath) {
-  UpdateRun run = {{}, {driveLetter, {}, {0, 0, 0, false}}, UpdateResult::kRefused};
-  std::snprintf(run.imagePath, sizeof run.imagePath, "%s", imagePath);
-  if (!MayUpdate(run)) return run.result;
+  UpdateRun run = {{}, {driveLetter, {}, {}}, UpdateResult::kRefused};
+  if (!TakePath(run, imagePath) || !MayUpdate(run)) return run.result;
   run.guard.repair = RepairPartitionMapKeeping(driveLetter, run.guard.files.map);
-  if (run.guard.repair.result == 0) {
-    if (run.guard.repair.notPutBack) {
+  const MapRepair& repair = run.guard.repair;
+  if (repair.result == 0) {
+    if (repair.notPutBack) {
       ShowNamingBox(kBoxRepairNotPutBack, run.guard.files.map);
       return UpdateResult::kNotRestored;
     }
-    ShowUpdateError(kBoxRepairFailed);
+    if (repair.writeProtected) {
+      ShowWriteProtectedBox();
+    } else {
+      ShowBoxWithCause(kRepairFailed, CauseOfRefusal(repair.openRefusal));
+    }
     return UpdateResult::kRefused;
   }
   UpdateRepairedDrive(run);
@@ -210,15 +235,14 @@ UpdateResult RunFirmwareUpdate(char driveLetter, const char* imagePath) {
 }
 
 UpdatePlan PlanFirmwareUpdate(char driveLetter, const char* imagePath) {
-  UpdatePlan plan = {false, {RepairPlan::kRefused, 0, {}, 0}, 0, 0, {}};
-  UpdateRun run = {{}, {driveLetter, {}, {0, 0, 0, false}}, UpdateResult::kRefused};
-  std::snprintf(run.imagePath, sizeof run.imagePath, "%s", imagePath);
-  if (!MayUpdate(run)) return plan;
+  UpdatePlan plan = {false, {RepairPlan::kRefused, 0, {}, 0, RawDriveRefusal::kNone}, 0, 0, {}};
+  UpdateRun run = {{}, {driveLetter, {}, {}}, UpdateResult::kRefused};
+  if (!TakePath(run, imagePath) || !MayUpdate(run)) return plan;
   plan.files = run.guard.files;
   MapCopy entries;
   plan.map = PlanMapRepair(driveLetter, entries);
   if (plan.map.kind == RepairPlan::kRefused) {
-    ShowUpdateError(kBoxRepairFailed);
+    ShowBoxWithCause(kRepairFailed, CauseOfRefusal(plan.map.openRefusal));
     return plan;
   }
   // The map as the worker reads it after the repair: as many entries as the
@@ -236,7 +260,7 @@ UpdatePlan PlanFirmwareUpdate(char driveLetter, const char* imagePath) {
     }
     return plan;
   }
-  ScopedFile image(std::fopen(run.imagePath, "rb"));
+  ScopedFile image(OpenForReading(run.imagePath));
   if (image.get() == nullptr) {
     ShowUpdateError(kBoxImageNotOpened);
     LogStatus("Unable to open firmware file!");

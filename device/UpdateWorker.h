@@ -9,7 +9,10 @@
 // Set by the wizard before it starts the worker, and not changed while the
 // worker runs.
 extern signed char FoundDriveLetter;  // 0 before a search, 0xFF after a failed one
-extern char FirmwarePath[260];
+// UTF-8 on Windows NT, where a path of 259 characters may take three bytes
+// a character; ANSI on the 9x family (see device/Platform.h).
+constexpr int kFirmwarePathSize = 3 * 259 + 1;
+extern char FirmwarePath[kFirmwarePathSize];
 
 enum class UpdateResult {
   kUpdated,      // written and read back: "Updated firmware!"

@@ -1,6 +1,5 @@
 #include "shell/StepActions.h"
 
-#include <commdlg.h>
 #include <process.h>
 
 #include <cstdio>
@@ -9,12 +8,12 @@
 #include "device/Contact.h"
 #include "device/DeviceUi.h"
 #include "device/Discovery.h"
-#include "device/FirmwareImage.h"
 #include "device/UpdateWorker.h"
 #include "net/FirmwareSources.h"
 #include "net/MakerSite.h"
 #include "net/WebPage.h"
 #include "script/StepControls.h"
+#include "shell/FirmwareChoice.h"
 #include "shell/LibraryEntry.h"
 #include "shell/RestoreOffer.h"
 #include "shell/WizardState.h"
@@ -47,13 +46,6 @@ constexpr char kNoRestoreWorker[] =
     "Error: Unable to start putting the previous firmware back! Nothing was written to your "
     "zAze.\n\n" ZEPHLAR_SUPPORT_LINE;
 
-// Each pattern ends at the pair's own terminator; the array's adds the second.
-constexpr char kFirmwareFilter[] = "Firmware Files\0*.*\0";
-// The structure as Windows 2000 and earlier know it, without the trailing
-// reserved fields.
-constexpr DWORD kOpenFileNameSize = 76;
-static_assert(kOpenFileNameSize <= sizeof(OPENFILENAMEA), "a prefix of the structure");
-
 // The control slots of `step` that may hold something.
 int32_t ControlCount(const WizardStep& step) {
   if (step.numcontrols < 0) return 0;
@@ -65,10 +57,10 @@ bool IsAction(const StepControl& control, int32_t code) {
 }
 
 void SearchForZaze(HWND wizard) {
+  SearchMiss miss = SearchMiss::kFound;  // no search yet
   for (bool searched = false;; searched = true) {
-    const bool failed = FoundDriveLetter == static_cast<signed char>(kNoDriveFound);
     const INT_PTR choice = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard,
-                                           DeviceSearchDlgProc, failed ? 1 : 0);
+                                           DeviceSearchDlgProc, static_cast<LPARAM>(miss));
     // A prompt that could not be shown counts as Continue, once: after a
     // search that found nothing, one that still cannot be shown would leave
     // the wizard searching forever with nobody able to stop it.
@@ -76,7 +68,7 @@ void SearchForZaze(HWND wizard) {
       DestroyWindow(wizard);
       return;
     }
-    FoundDriveLetter = static_cast<signed char>(FindZazeDrive());
+    FoundDriveLetter = static_cast<signed char>(FindZazeDrive(miss));
     if (FoundDriveLetter == static_cast<signed char>(kNoDriveFound)) continue;
     if (FindUnfinishedUpdateOf(static_cast<char>(FoundDriveLetter))) {
       PostMessageA(wizard, kOfferRestoreMessage, 0, 0);
@@ -109,45 +101,6 @@ void ReleaseSession(HWND wizard) {
           reinterpret_cast<BlockReasonDestroy>(User32Call("ShutdownBlockReasonDestroy"))) {
     destroy(wizard);
   }
-}
-
-void ChooseFirmwareFile(HWND wizard) {
-  // The dialog's title goes to a buffer of its own: written over FirmwarePath
-  // it would leave there only the bare file name, which names the chosen file
-  // only while the current directory is the file's folder.
-  char title[MAX_PATH] = "";
-  OPENFILENAMEA dialog;
-  std::memset(&dialog, 0, sizeof dialog);
-  dialog.lStructSize = kOpenFileNameSize;
-  dialog.hwndOwner = wizard;
-  dialog.hInstance = ModuleInstance;
-  dialog.lpstrFilter = kFirmwareFilter;
-  dialog.nFilterIndex = 1;
-  dialog.lpstrFile = FirmwarePath;  // also the initial name: the last file chosen
-  dialog.nMaxFile = sizeof FirmwarePath;
-  dialog.lpstrFileTitle = title;
-  dialog.nMaxFileTitle = sizeof title;
-  dialog.lpstrDefExt = "";
-  // The current folder stays where it was: the dump, the firmware sources
-  // and the next opening's steps.stp are all named relative to it.
-  dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
-  if (!GetOpenFileNameA(&dialog)) return;
-
-  // The verdict lives in the table, so it holds while the user pages back
-  // and forth.
-  WizardStep& step = ShownStep();
-  if (IsFirmwareFile(FirmwarePath)) {
-    ButtonStates[kNextButton] = kButtonNormal;
-    step.forward = 1;
-    MessageBoxA(wizard, "The file has been verified as the correct firmware file.", "File verified",
-                MB_OK);
-  } else {
-    MessageBoxA(wizard, "The selected file is NOT a valid firmware file!", "Error", MB_OK);
-    ButtonStates[kNextButton] = kButtonDisabled;
-    step.forward = 0;
-  }
-  InvalidateRect(wizard, nullptr, FALSE);
-  UpdateWindow(wizard);
 }
 
 // Asks leave and downloads `address` (as the script stored it, line feed

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "device/Discovery.h"
 #include "skin/PanelDialog.h"
 
 namespace {
@@ -10,25 +11,65 @@ constexpr char kRequest[] =
     "The Zephlar will attempt to automatically find the zAze attached to this computer. Make "
     "sure you have the zAze plugged into your computer.";
 constexpr char kNotFound[] = "\n** Unable to find the zAze! **";
+// When drives refused to be opened, the request gives way to what to do.
+constexpr char kNeedsAdministrator[] =
+    "Zephlar needs administrator rights to reach the zAze. Close Zephlar, then right-click "
+    "zephlar.exe and choose \"Run as administrator\" (on Windows 2000 and XP: \"Run as...\" and "
+    "an administrator account).";
+constexpr char kInUse[] =
+    "Another program is using the zAze (a disk tool, a backup or virus scanner). Close that "
+    "program, then press Retry.";
+constexpr char kUnsupportedSectors[] =
+    "The disk found has sectors of another size than 512 bytes, which Zephlar does not support. "
+    "Nothing was written to it. Attach the zAze itself, then press Retry.";
 
-using PanelText = char[256];
+using PanelText = char[400];
 
-// Each showing of the dialog loads its own copy, and is told whether the
-// last search failed.
+// Each showing of the dialog loads its own copy, and is told what the last
+// search found.
 HBITMAP PanelBitmap = nullptr;
-bool AfterFailedSearch = false;
+SearchMiss LastMiss = SearchMiss::kFound;
 
-void OnPaint(HWND window, PanelText& text) {
+// The panel's text for the last search.
+void ComposeText(PanelText& text) {
+  switch (LastMiss) {
+    case SearchMiss::kNotFound:
+      std::snprintf(text, sizeof text, "%s%s", kRequest, kNotFound);
+      break;
+    case SearchMiss::kNeedsAdministrator:
+      std::snprintf(text, sizeof text, "%s", kNeedsAdministrator);
+      break;
+    case SearchMiss::kInUse:
+      std::snprintf(text, sizeof text, "%s", kInUse);
+      break;
+    case SearchMiss::kUnsupportedSectors:
+      std::snprintf(text, sizeof text, "%s", kUnsupportedSectors);
+      break;
+    case SearchMiss::kFound:
+      std::snprintf(text, sizeof text, "%s", kRequest);
+      break;
+  }
+}
+
+void OnInitDialog(HWND window, LPARAM lParam) {
+  LastMiss = lParam == 0 ? SearchMiss::kFound : static_cast<SearchMiss>(lParam);
+  PanelBitmap = SetUpPanel(window);
+  // The painted text is also the window's, for whatever reads the screen.
+  PanelText text;
+  ComposeText(text);
+  SetWindowTextA(window, text);
+  // Nothing turns it back: every showing starts from the template's
+  // "Continue".
+  if (LastMiss != SearchMiss::kFound) SetWindowTextA(GetDlgItem(window, IDOK), "Retry");
+}
+
+void OnPaint(HWND window) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
   RECT client;
   GetClientRect(window, &client);
-  if (AfterFailedSearch) {
-    std::snprintf(text, sizeof text, "%s%s", kRequest, kNotFound);
-    // Nothing turns it back: every showing starts from the template's
-    // "Continue".
-    SetWindowTextA(GetDlgItem(window, IDOK), "Retry");
-  }
+  PanelText text;
+  ComposeText(text);
   if (dc != nullptr) PaintPanel(dc, client, PanelBitmap, text);
   EndPaint(window, &paint);
 }
@@ -36,14 +77,9 @@ void OnPaint(HWND window, PanelText& text) {
 }  // namespace
 
 INT_PTR CALLBACK DeviceSearchDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  // Made afresh for every message, so that the failure notice shows once
-  // however often the panel is painted.
-  PanelText text;
-  std::snprintf(text, sizeof text, "%s", kRequest);
   switch (message) {
     case WM_INITDIALOG:
-      AfterFailedSearch = lParam != 0;
-      PanelBitmap = SetUpPanel(window);
+      OnInitDialog(window, lParam);
       return TRUE;  // the focus goes to the default button
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORSTATIC:
@@ -55,7 +91,7 @@ INT_PTR CALLBACK DeviceSearchDlgProc(HWND window, UINT message, WPARAM wParam, L
       }
       return FALSE;
     case WM_PAINT:
-      OnPaint(window, text);
+      OnPaint(window);
       return FALSE;
     case WM_DESTROY:
       ReleasePanel(PanelBitmap);

@@ -7,6 +7,7 @@
 // The dialog procedure of template 116 (IDD_PANEL) as the device-search
 // prompt. The dialog ends with 1 for Continue or Retry (or Enter) and with 2
 // for Cancel (or Esc, or a close request). It searches nothing itself: the
-// creation parameter (DialogBoxParam's last) is nonzero after a failed
-// search, and the prompt then shows the failure notice and Retry.
+// creation parameter (DialogBoxParam's last) is 0 before the first search,
+// or the SearchMiss of the last one, and after a failed search the prompt
+// says why and offers Retry.
 INT_PTR CALLBACK DeviceSearchDlgProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

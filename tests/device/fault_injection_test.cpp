@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -92,22 +93,23 @@ int Boxes(const WorkerRun& run) {
 std::vector<std::string> Describe(const std::vector<DriveTransfer>& transfers) {
   std::vector<std::string> names;
   bool written = false;  // the worker has written a chunk
-  bool flushed = false;  // the restore has flushed
+  std::set<uint32_t> restoreRead;  // chunks the restore has read once (its second read checks)
   for (const DriveTransfer& t : transfers) {
     const std::string who = t.session == 1 ? "repair: " : t.session == 2 ? "worker: " : "restore: ";
     const uint32_t block = t.offset / kBlock;
     if (t.flush) {
-      flushed = flushed || t.session == 3;
       names.push_back(who + "flush");
     } else if (block < kFirmwareStart) {
       names.push_back(who + (t.write ? "write" : "read") + " block " + std::to_string(block));
     } else {
+      const uint32_t chunk = (block - kFirmwareStart) / kChunkSectors + 1;
       written = written || (t.write && t.session == 2);
+      const bool checking = t.session >= 3 && !t.write && !restoreRead.insert(chunk).second;
       const char* what = t.write                      ? "write chunk "
                          : t.session == 2 && !written ? "backup chunk "
-                         : t.session == 2 || flushed  ? "read back chunk "
+                         : t.session == 2 || checking ? "read back chunk "
                                                       : "read chunk ";
-      names.push_back(who + what + std::to_string((block - kFirmwareStart) / kChunkSectors + 1));
+      names.push_back(who + what + std::to_string(chunk));
     }
   }
   return names;
@@ -215,7 +217,8 @@ class FaultInjection : public testing::Test {
   // After a fault in the copy, the flush or the read-back: the partition is
   // as it was before the update, and the backup file holds what it held.
   static void ExpectRestored(const WorkerRun& run) {
-    EXPECT_TRUE(Boxed(run, "copy failed, previous firmware restored"));
+    EXPECT_TRUE(Boxed(run, "copy failed, previous firmware restored"))
+        << DescribeUpdate(run.events, run.before, run.after);
     EXPECT_TRUE(run.after.compare(kFirmwareStart * kBlock, kImageBytes, run.before,
                                   kFirmwareStart * kBlock, kImageBytes) == 0)
         << "the previous firmware is not back";

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "device/Platform.h"
 #include "tests/support/TestFiles.h"
 
 #ifdef _WIN32
@@ -77,13 +78,22 @@ TEST(FirmwareImage, ClosesTheFileOnEveryOutcome) {
 }
 
 #ifdef _WIN32
-TEST(FirmwareImage, RefusesAFileAnotherProgramHoldsOpen) {
+// A file that another program reads (a browser finishing a download, a virus
+// scanner) is read alongside it; one it locks cannot be opened, which is told
+// apart from a file that is not firmware.
+TEST(FirmwareImage, ReadsAFileAnotherProgramReadsAndTellsOneItLocks) {
   const std::string name = WriteTestFile("held", ImageWith(kSignature, 130, 512));
-  HANDLE held = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(IsFirmwareFile(name.c_str()), 0);
-  CloseHandle(held);
+  HANDLE reading = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(reading, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(IsFirmwareFile(name.c_str()), 1);
+  CloseHandle(reading);
+  HANDLE locked = CreateFileA(name.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(CheckFirmwareFile(name.c_str()), -1);
+  EXPECT_EQ(ClassifyError(LastErrorCode()), SystemError::kInUse);
+  CloseHandle(locked);
   EXPECT_EQ(IsFirmwareFile(name.c_str()), 1);
 }
 #endif

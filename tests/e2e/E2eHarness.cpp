@@ -11,9 +11,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "device/StatusLine.h"
 #include "net/MakerSite.h"
 #include "resources/resource.h"
-#include "device/StatusLine.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
@@ -339,61 +339,6 @@ std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLin
 
 void RefusePanels(int count) { refusePanels = count; }
 
-namespace {
-
-std::atomic<int> writesToFailure{0};
-
-BOOL WINAPI WriteFileThatFails(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written,
-                               LPOVERLAPPED overlapped) {
-  if (TakeOne(writesToFailure) && writesToFailure == 0) {
-    if (written != nullptr) *written = 0;
-    SetLastError(ERROR_CRC);
-    return FALSE;
-  }
-  return WriteFile(file, buffer, size, written, overlapped);
-}
-
-// Points the library's import of KERNEL32's `name` at `replacement`.
-bool PatchLibraryImport(const char* name, void* replacement) {
-  auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA("zephlardll.dll"));
-  if (base == nullptr) return false;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* library =
-           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       library->Name != 0; ++library) {
-    if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "KERNEL32.dll") != 0)
-      continue;
-    auto* names = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + library->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + library->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) continue;
-      const auto* byName =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
-      DWORD access = 0;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
-                          &access)) {
-        return false;
-      }
-      slots->u1.Function = static_cast<DWORD>(reinterpret_cast<uintptr_t>(replacement));
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, access, &access);
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
-
-void FailLibraryWrite(int nth) {
-  writesToFailure = nth;
-  EXPECT_TRUE(PatchLibraryImport("WriteFile", reinterpret_cast<void*>(WriteFileThatFails)))
-      << "the library imports no WriteFile";
-}
-
 void WhenLogged(const std::string& lineStart, std::function<void()> action) {
   std::lock_guard<std::mutex> lock(momentMutex);
   momentLine = lineStart;
@@ -613,7 +558,7 @@ void E2eTest::SetUp() {
     logAtTheEnd = LogView();
   }
   RefusePanels(0);
-  writesToFailure = 0;
+  ResetLibraryFaults();
   WhenLogged("", nullptr);
   WhenProgressBarMade(nullptr);
   ReleaseProgress();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/ImportFaults.h"
 #include "tests/gui/GuiHarness.h"
 #include "tests/support/DiskImage.h"
 
@@ -76,12 +77,6 @@ void WhenProgressBarMade(std::function<void()> action);
 void HoldProgressAtEndOfCopy();
 HWND WaitForHeldProgress(DWORD ms = kWaitMs);  // the progress window, or null
 void ReleaseProgress();
-
-// From now on, the `nth` call the library makes to WriteFile (its only
-// writer is the drive) fails as a device that took nothing would; the calls
-// before and after it go through. Works on the library as loaded, through
-// its import table.
-void FailLibraryWrite(int nth);
 
 // Takes away, for its lifetime, every stretch of address space that could
 // hold one more thread's default stack, so that a new thread cannot start.

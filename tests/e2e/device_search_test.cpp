@@ -2,6 +2,8 @@
 // search that found nothing, and the ways out of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/e2e/E2eHarness.h"
 
 #if !ZEPHLAR_E2E_WIN98
@@ -99,6 +101,45 @@ TEST_F(E2eDeviceSearch, RetryFindsTheZazeOnceItIsAttached) {
   EXPECT_EQ(0, running_());
 }
 
+// Drives that are there but refuse to be opened say why the search failed:
+// without administrator rights Retry can never succeed, and a zAze held by
+// another program or of 4096-byte sectors is not "not found". The prompt
+// tells what to do, and the log names each drive.
+TEST_F(E2eDeviceSearch, ARefusedSearchIsToldForWhatItIs) {
+  const struct {
+    DWORD openError;
+    DWORD sectorBytes;
+    const char* told;
+    const char* logged;
+  } cases[] = {
+      {ERROR_ACCESS_DENIED, 0, "Zephlar needs administrator rights to reach the zAze.",
+       "Drive A cannot be opened without administrator rights."},
+      {ERROR_SHARING_VIOLATION, 0, "Another program is using the zAze",
+       "Drive A is in use by another program."},
+      {0, 4096, "The disk found has sectors of another size than 512 bytes",
+       "Drive B has sectors of another size than 512 bytes."},
+  };
+  WriteScript(RoadScript({}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logged);
+    FailLibraryDriveOpens(c.openError);
+    AnswerLibraryGeometry(c.sectorBytes);
+    OpenWizard(kModeless);
+    HWND first = WaitForPrompt();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(PressButton(first, IDOK));
+    EXPECT_TRUE(WaitGone(first));
+    HWND again = WaitForPrompt();
+    ASSERT_NE(again, nullptr);
+    EXPECT_NE(WindowText(again).find(c.told), std::string::npos) << WindowText(again);
+    const std::vector<std::string> log = LoggedLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), c.logged), log.end());
+    EXPECT_TRUE(PressButton(again, IDCANCEL));
+    ASSERT_TRUE(WizardEnded());
+    EndWizard();
+  }
+}
+
 // A close request on the prompt is its Cancel.
 TEST_F(E2eDeviceSearch, ClosingThePromptClosesTheWizard) {
   WriteScript(RoadScript({}));
@@ -138,11 +179,19 @@ TEST_F(E2eDeviceSearch, APromptThatCannotBeShownTwiceEndsTheSearch) {
   EXPECT_TRUE(FindWizards().empty());
 }
 
-// Without a script the wizard still searches for the zAze, then opens with
-// no page on it: Back and Next find nothing to go to, and Cancel closes it.
+// Without a script a box names the folder the wizard looked in; the wizard
+// still searches for the zAze, then opens with no page on it: Back and Next
+// find nothing to go to, and Cancel closes it.
 TEST_F(E2eDeviceSearch, WithoutAScriptTheSearchRunsAndAnEmptyWizardOpens) {
   ASSERT_FALSE(FileExists("steps.stp"));
-  HWND wizard = OpenPastPromptOnAnyPage(kModeless);
+  OpenWizard(kModeless);
+  const std::string told = AnswerBox("Zephlar");
+  EXPECT_EQ(0u, told.find("Zephlar could not read steps.stp")) << told;
+  EXPECT_NE(std::string::npos, told.find("folder:\n\n" + scratch_ + "\n")) << told;
+  HWND prompt = WaitForPrompt();
+  ASSERT_NE(prompt, nullptr);
+  EXPECT_TRUE(PressButton(prompt, IDOK));
+  HWND wizard = WaitForShownWizard();
   ASSERT_NE(wizard, nullptr);
   EXPECT_TRUE(PageWindows(wizard).empty());
   EXPECT_TRUE(ClickWithin(wizard, kNextPoint));

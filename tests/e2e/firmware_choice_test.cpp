@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <string>
 
 #include "resources/resource.h"
 #include "tests/e2e/E2eHarness.h"
@@ -111,6 +112,77 @@ TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKeptAndTheCurrentFolderStays) 
   EXPECT_TRUE(FileExists("zaze_pm.txt"));
   EXPECT_FALSE(FileExists("images\\zaze_pm.txt"));
   ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str()));
+}
+
+// The file at `path` (a wide name), written with `bytes`.
+bool WriteWide(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool done =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+      written == bytes.size();
+  CloseHandle(file);
+  return done;
+}
+
+// Types the wide `path` into the file dialog and presses Open; the text of
+// the verdict box with `caption`.
+std::string ChooseWide(HWND wizard, const std::wstring& path, const std::string& caption) {
+  EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
+  HWND dialog = WaitForBox("Open");
+  HWND field = dialog != nullptr ? FileNameField(dialog) : nullptr;
+  if (field == nullptr) {
+    ADD_FAILURE() << "no file dialog with a name field";
+    return "";
+  }
+  SendMessageW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  EXPECT_TRUE(PressButton(dialog, IDOK));
+  return AnswerBox(caption);
+}
+
+// A file in a folder whose name the ANSI code page cannot hold (Cyrillic,
+// Chinese), and a file another program reads meanwhile (a browser finishing
+// a download), are firmware files like any other, and the update writes
+// them. One that another program locks is told as such, never as "NOT a
+// valid firmware file".
+TEST_F(E2eFirmwareChoice, AFileIsChosenByItsWholeNameAndReadBesideOtherReaders) {
+  const std::string image = FirmwareImage(79 * kSector, 4);
+  HWND wizard = OpenOnFirmwarePage(RoadScript({}));
+  ASSERT_NE(wizard, nullptr);
+  wchar_t here[MAX_PATH] = L"";
+  ASSERT_GT(GetCurrentDirectoryW(MAX_PATH, here), 0u);
+  std::wstring path;
+  for (const wchar_t* folder :
+       {L"\u041f\u0440\u043e\u0448\u0438\u0432\u043a\u0430", L"\u56fa\u4ef6"}) {
+    const std::wstring directory = std::wstring(here) + L"\\" + folder;
+    ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    path = directory + L"\\firmware.img";
+    ASSERT_TRUE(WriteWide(path, image));
+    EXPECT_EQ(kVerified, ChooseWide(wizard, path, "File verified"));
+  }
+
+  HANDLE locked = CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+  const std::string told = ChooseWide(wizard, path, "Error");
+  EXPECT_EQ(told.find("The selected file could not be opened"), 0u) << told;
+  EXPECT_NE(told.find("Another program holds it."), std::string::npos) << told;
+  CloseHandle(locked);
+
+  HANDLE reading =
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(reading, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(kVerified, ChooseWide(wizard, path, "File verified"));
+  PostClick(wizard, kNextPoint);
+  ASSERT_TRUE(WaitForPage(wizard, 4));
+  EXPECT_EQ(nullptr, WaitForBox("Firmware Upgrade Error", kQuietMs));
+  CloseHandle(reading);
+  const std::vector<std::string> log = LoggedLines();
+  ASSERT_FALSE(log.empty());
+  EXPECT_EQ("Updated firmware!", log.back());
+  EXPECT_TRUE(DriveBytes(1).compare(63 * kSector, image.size(), image) == 0);
 }
 
 }  // namespace

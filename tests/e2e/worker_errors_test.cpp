@@ -84,6 +84,25 @@ void CutImageToOneChunk() {
 // The drive refuses the second chunk of the copy, after taking the first.
 void FailSecondChunk() { FailLibraryWrite(2); }
 
+// Windows refuses the drive to a program without administrator rights, or
+// while another program holds it; a locked zAze refuses every write; a zAze
+// pulled out mid-copy takes no more writes and is not there to open again.
+void DenyDriveOpens() { FailLibraryDriveOpens(ERROR_ACCESS_DENIED); }
+void HoldTheDrive() { FailLibraryDriveOpens(ERROR_SHARING_VIOLATION); }
+void LockTheZaze() { FailLibraryWrite(1, ERROR_WRITE_PROTECT, true); }
+void PullOutMidCopy() {
+  FailLibraryWrite(2, ERROR_DEVICE_NOT_CONNECTED, true);
+  FailLibraryDriveOpens(ERROR_FILE_NOT_FOUND);
+}
+DiskImage RepairedZaze() { return ZazeRepaired(kZazeBlocks); }
+// A map whose first entry after the map's own cannot be read: the drive
+// ends after block 1.
+DiskImage MapCutAfterBlockOne() {
+  DiskImage image = ZazeBeforeRepair(kZazeBlocks);
+  image.Bytes().resize(2 * kSector);
+  return image;
+}
+
 // The image file changed between its check and Next.
 void DeleteImage() { ASSERT_TRUE(DeleteFileA("firmware.img")); }
 void ReplaceImageWithAnotherFile() { WriteBytes("firmware.img", Pattern(4 * kSector, 6)); }
@@ -117,6 +136,13 @@ std::string Box(const std::string& first) { return first + "\n\n" ZEPHLAR_SUPPOR
 const std::string kRestored = Box(
     "Error: The new firmware could not be written to your zAze. Its previous firmware is back in "
     "place.");
+const std::string kRepairFailed = "Error: Unable to modify the zAze's partition table!";
+const std::string kWriteProtected = Box(
+    "Error: Your zAze is write-protected, so nothing was written to it.\n\nSlide its lock switch "
+    "off (or make its disk writable), and start the update again.");
+const std::string kDisconnected =
+    "The zAze was disconnected. Connect it again, directly to the computer, and start the update "
+    "again.";
 
 const WorkerError kErrors[] = {
     {"NoFirmwareEntry",
@@ -180,7 +206,7 @@ const WorkerError kErrors[] = {
      StandardZaze,
      4 * kSector,
      nullptr,
-     {Box("Error: Unable to open the drive!")},
+     {Box("Error: Unable to open the drive!\n\n" + kDisconnected)},
      {{1, 2}},
      kRepairDone,
      Unplug,
@@ -254,6 +280,65 @@ const WorkerError kErrors[] = {
      nullptr,
      {Box("Error: The firmware file is not a whole number of 512-byte sectors!")},
      {{1, 2}}},
+    {"NeedsAdministratorRights",
+     StandardZaze,
+     4 * kSector,
+     DenyDriveOpens,
+     {Box(kRepairFailed +
+          "\n\nZephlar needs administrator rights to reach the zAze. Close Zephlar, then "
+          "right-click zephlar.exe and choose \"Run as administrator\" (on Windows 2000 and XP: "
+          "\"Run as...\" and an administrator account).")},
+     {},
+     nullptr,
+     nullptr,
+     "    <Unable to open drive \"B\"> "},
+    {"HeldByAnotherProgram",
+     StandardZaze,
+     4 * kSector,
+     HoldTheDrive,
+     {Box(kRepairFailed +
+          "\n\nAnother program is using the zAze (a disk tool, a backup or virus scanner). Close "
+          "that program and start the update again.")},
+     {}},
+    {"WriteProtected",
+     StandardZaze,
+     4 * kSector,
+     LockTheZaze,
+     {kWriteProtected},
+     {},
+     nullptr,
+     nullptr,
+     "    <The zAze is write-protected: nothing was written!>"},
+    {"WriteProtectedWithTheMapInOrder",
+     RepairedZaze,
+     4 * kSector,
+     LockTheZaze,
+     {kWriteProtected},
+     {},
+     nullptr,
+     nullptr,
+     "The zAze is write-protected: nothing was written."},
+    {"PulledOutMidCopy",
+     StandardZaze,
+     79 * kSector,
+     nullptr,
+     {Box("Error: Your zAze was disconnected while its firmware was written, so the previous "
+          "firmware could not be put back. It is saved in zaze_fw_backup.bin.\n\nConnect the "
+          "zAze again, directly to the computer, and start Zephlar: it offers to put the previous "
+          "firmware back.")},
+     {{1, 2}, {63, 63}},
+     kBarMade,
+     PullOutMidCopy,
+     "The zAze was disconnected: the previous firmware was not put back."},
+    {"EntryBeforeTheFirmwareUnreadable",
+     MapCutAfterBlockOne,
+     4 * kSector,
+     nullptr,
+     {Box(kRepairFailed)},
+     {},
+     nullptr,
+     nullptr,
+     "    <Part of the map could not be read, nothing was changed!>"},
     {"LargerThanThePartition",
      SmallFirmware,
      101 * kSector,

@@ -4,6 +4,7 @@
 // disk fuzz target, so it keeps to the standard library.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <set>
@@ -131,13 +132,18 @@ class MemoryDrive {
   }
 
   // The fault chosen for this transfer, if it is the one to fail.
+  // A failed call leaves EIO as the system's error code, as a device's does.
   DriveFault Next(bool write, uint32_t offset, uint32_t length, bool flush = false) {
     ++transfers_;
     if (recording_) log_.push_back({write, offset, length, opens_, flush});
-    if (transfers_ == alsoAt_) return alsoFault_;
+    if (transfers_ == alsoAt_) {
+      if (alsoFault_ != DriveFault::kNone) errno = EIO;
+      return alsoFault_;
+    }
     if (transfers_ != failAt_ || fault_ == DriveFault::kNone) return DriveFault::kNone;
     faultedSession_ = opens_;
     faultedWrite_ = write;
+    errno = EIO;
     if (faultHook_ != nullptr) faultHook_(faultHookContext_);
     return fault_;
   }

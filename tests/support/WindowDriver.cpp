@@ -83,8 +83,14 @@ bool IsWizard(HWND window) {
   return IsDialog(window) && GetDlgItem(window, ID_WIZARD_NEXT) != nullptr;
 }
 
+// The panels are frameless popups; boxes and the file dialog have a caption.
+bool HasCaption(HWND window) {
+  return (GetWindowLongA(window, GWL_STYLE) & WS_CAPTION) == WS_CAPTION;
+}
+
 bool IsBox(HWND window) {
-  return IsDialog(window) && !IsWizard(window) && !WindowText(window).empty();
+  return IsDialog(window) && !IsWizard(window) && HasCaption(window) &&
+         !WindowText(window).empty();
 }
 
 bool IsBox(HWND window, const std::string& caption) {
@@ -93,13 +99,13 @@ bool IsBox(HWND window, const std::string& caption) {
 
 bool IsPrompt(HWND window) {
   HWND first = GetDlgItem(window, IDOK);
-  return IsDialog(window) && !IsWizard(window) && WindowText(window).empty() && first != nullptr &&
+  return IsDialog(window) && !IsWizard(window) && !HasCaption(window) && first != nullptr &&
          IsWindowVisible(first);
 }
 
 bool IsProgressWindow(HWND window) {
   HWND first = GetDlgItem(window, IDOK);
-  return IsDialog(window) && !IsWizard(window) && WindowText(window).empty() && first != nullptr &&
+  return IsDialog(window) && !IsWizard(window) && !HasCaption(window) && first != nullptr &&
          !IsWindowVisible(first);
 }
 

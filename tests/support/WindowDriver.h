@@ -38,8 +38,9 @@ bool IsWizard(HWND window);  // the dialog that carries the hidden Next button
 // A message box or the file dialog: a captioned dialog that is not the wizard.
 bool IsBox(HWND window);
 bool IsBox(HWND window, const std::string& caption);
-// The device-search prompt and the progress window: the two panels from one
-// template, told apart by their buttons (shown on the prompt only).
+// The device-search prompt and the progress window: the two frameless panels
+// from one template, told apart by their buttons (shown on the prompt only).
+// The prompt's window text is what it paints.
 bool IsPrompt(HWND window);
 bool IsProgressWindow(HWND window);
 
