@@ -60,6 +60,9 @@ inline std::string BoxLabel(const std::string& text) {
        "refused: backup not on this computer's disk"},
       {"Error: Unable to record the update", "refused: update not recorded"},
       {"Error: This folder holds the backups of 99", "refused: no backup name left"},
+      {"Error: Your zAze is write-protected", "write-protected: nothing written"},
+      {"Error: Your zAze was disconnected", "copy failed, zAze disconnected"},
+      {"Error: The path of the firmware file is too long", "refused: path too long"},
   };
   for (const Known& known : kKnown) {
     if (text.compare(0, std::char_traits<char>::length(known.start), known.start) == 0) {
