@@ -3,6 +3,11 @@
 
 #include <commctrl.h>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "base/ScopedFile.h"
 #include "device/Platform.h"
 #include "script/StepControls.h"
 #include "script/StepScript.h"
@@ -25,11 +30,35 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
   return TRUE;
 }
 
-void OpenWizard(HWND parent) {
-  // One wizard at a time, and none while an earlier wizard's update still
-  // writes to the zAze.
-  if (ModelessWizardWnd != nullptr || WorkerRunning != kWorkerNone) return;
-  StepCount = LoadStepScript("steps.stp", WizardSteps, kStepTableCapacity);
+namespace {
+
+// Set while an export opens a wizard and, for a modal one, until it has
+// closed. ModelessWizardWnd alone cannot keep a second wizard out: it stays
+// null for a modal wizard and for a modeless one still in its set-up, whose
+// device prompt runs a message loop in which a host may call again.
+volatile LONG WizardOpening = 0;
+
+// The box before a wizard without pages: the folder that was looked in, and
+// the system's reason.
+void TellScriptUnreadable(HWND owner, int reason) {
+  char folder[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryA(sizeof folder, folder);
+  if (length == 0 || length >= sizeof folder) lstrcpyA(folder, "(its name could not be read)");
+  char text[MAX_PATH + 512];
+  // The folder's name is an argument, never part of the format.
+  std::snprintf(text, sizeof text,
+                "Zephlar could not read steps.stp, the file that holds the wizard's pages, in "
+                "this folder:\n\n%s\n\n(%s)\n\nThe wizard will open without pages. Close it, then "
+                "put steps.stp from the Zephlar archive in that folder, or start Zephlar from "
+                "the folder that holds steps.stp.",
+                folder, std::strerror(reason));
+  MessageBoxA(owner, text, "Zephlar", MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+void ShowWizard(HWND parent) {
+  ScopedFile script(std::fopen("steps.stp", "r"));
+  if (script.get() == nullptr) TellScriptUnreadable(parent, errno);
+  StepCount = LoadStepScript(script.get(), WizardSteps, kStepTableCapacity);
   // Resume where the last wizard left off, but only on a page this script
   // has: the table keeps an older, longer script's pages.
   const int32_t lastStep = NavigableStepCount() - 1;
@@ -45,6 +74,16 @@ void OpenWizard(HWND parent) {
   if (window == nullptr || !IsWindow(window)) return;
   ModelessWizardWnd = window;
   ShowWindow(window, SW_SHOW);
+}
+
+}  // namespace
+
+void OpenWizard(HWND parent) {
+  // One wizard at a time, whichever export and thread asks, and none while
+  // an earlier wizard's update still writes to the zAze.
+  if (InterlockedCompareExchange(&WizardOpening, 1, 0) != 0) return;
+  if (ModelessWizardWnd == nullptr && WorkerRunning == kWorkerNone) ShowWizard(parent);
+  InterlockedExchange(&WizardOpening, 0);
 }
 
 int32_t IsNtPlatform() { return PlatformId() == kNtPlatformId ? 1 : 0; }

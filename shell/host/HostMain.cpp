@@ -2,7 +2,8 @@
 // own folder, binds the library's three exports by their decorated names and
 // opens the wizard: modal by default, or with /modeless under a small window
 // of its own whose message loop then runs the wizard. The wizard reads
-// steps.stp from the current directory; this program adds no configuration.
+// steps.stp from the current directory and writes its files there, so this
+// program makes its own folder the current one; it adds no configuration.
 //
 // It must start on Windows 2000, so it keeps to plain Win32 calls of that
 // era and links the library at run time rather than through an import.
@@ -276,6 +277,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR commandLine
     ShowError("Zephlar cannot start: the folder it was started from cannot be determined.");
     return kExitNoFolder;
   }
+  // Started from an elevated prompt or a shortcut without a start folder, the
+  // program would run in the system folder. Should the change fail, the
+  // library's own box names the folder it then looked in.
+  SetCurrentDirectoryA(folder);
   Library library;
   library.module = LoadZephlarLibrary(folder);
   if (library.module == nullptr) return kExitNoLibrary;

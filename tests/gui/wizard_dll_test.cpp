@@ -16,25 +16,8 @@ using WizardNavigation = WizardFixture;
 using WizardControls = WizardFixture;
 using WizardLook = WizardFixture;
 
-TEST_F(WizardLifetime, RunningIsOneOnlyWhileAModelessWizardIsOpen) {
-  EXPECT_EQ(0, running_());
-  HWND wizard = OpenOn(PagedScript(2));
-  ASSERT_NE(wizard, nullptr);
-  EXPECT_EQ(1, running_());
-  EXPECT_TRUE(IsWindowVisible(wizard));
-  wizardHwnd_(host_);  // a second opening does nothing
-  EXPECT_EQ(1u, FindWizards().size());
-  Click(wizard, CancelPoint(wizard));
-  EXPECT_FALSE(IsWindow(wizard));
-  EXPECT_EQ(0, running_());
-
-  // Any way of closing ends it: a close request too.
-  wizard = OpenModeless();
-  ASSERT_NE(wizard, nullptr);
-  SendMessageA(wizard, WM_CLOSE, 0, 0);
-  EXPECT_EQ(0, running_());
-  EXPECT_TRUE(FindWizards().empty());
-}
+// Next on page 1 and Back on page 2.
+constexpr char kBothWays[] = "step1.forward.1\nstep2.back.1\n";
 
 struct ModalCall {
   ZephlarWizardFunction wizard;
@@ -51,8 +34,52 @@ DWORD WINAPI RunModal(void* parameter) {
   return 0;
 }
 
+// While `wizard` is open, a host that opens again, modeless from this thread
+// and modal from another, gets no second wizard, and `wizard` goes on
+// working: Next or Back, whichever the page it is on has, moves it. A second
+// wizard that did open is closed again.
+void ExpectNoSecondWizard(HWND wizard, ZephlarWizardFunction modal,
+                          ZephlarWizardHwndFunction modeless, HWND host) {
+  modeless(host);
+  ModalCall call = {modal, nullptr};
+  HANDLE second = CreateThread(nullptr, 0, RunModal, &call, 0, nullptr);
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(second, 3000)) << "a modal wizard opened";
+  const std::vector<HWND> wizards = FindWizards();
+  EXPECT_EQ(1u, wizards.size());
+  for (HWND other : wizards) {
+    if (other != wizard) SendMessageA(other, WM_CLOSE, 0, 0);
+  }
+  WaitForSingleObject(second, 5000);
+  CloseHandle(second);
+  int page = 0;
+  EXPECT_TRUE(WaitUntil([&] { return (page = PageOnScreen(wizard)) != 0; }));
+  Click(wizard, page == 1 ? kNextPoint : kBackPoint);
+  EXPECT_EQ(3 - page, PageOnScreen(wizard)) << "the first wizard no longer works";
+}
+
+TEST_F(WizardLifetime, RunningIsOneOnlyWhileAModelessWizardIsOpen) {
+  EXPECT_EQ(0, running_());
+  HWND wizard = OpenOn(PagedScript(2, kBothWays));
+  ASSERT_NE(wizard, nullptr);
+  EXPECT_EQ(1, running_());
+  EXPECT_TRUE(IsWindowVisible(wizard));
+  ExpectNoSecondWizard(wizard, wizard_, wizardHwnd_, host_);
+  EXPECT_EQ(1, running_());
+  Click(wizard, CancelPoint(wizard));
+  EXPECT_FALSE(IsWindow(wizard));
+  EXPECT_EQ(0, running_());
+
+  // Any way of closing ends it: a close request too.
+  wizard = OpenModeless();
+  ASSERT_NE(wizard, nullptr);
+  SendMessageA(wizard, WM_CLOSE, 0, 0);
+  EXPECT_EQ(0, running_());
+  EXPECT_TRUE(FindWizards().empty());
+}
+
 TEST_F(WizardLifetime, ModalWizardBlocksItsCallerAndIsNotRunning) {
-  WriteScript(PagedScript(1));
+  WriteScript(PagedScript(2, kBothWays));
   // The modal entry, and the modeless one without a parent.
   const ModalCall calls[] = {{wizard_, nullptr}, {nullptr, wizardHwnd_}};
   for (const ModalCall& call : calls) {
@@ -62,6 +89,8 @@ TEST_F(WizardLifetime, ModalWizardBlocksItsCallerAndIsNotRunning) {
     HWND wizard = WaitForWizard();
     if (wizard != nullptr) {
       EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(host, 50));
+      EXPECT_EQ(0, running_());
+      ExpectNoSecondWizard(wizard, wizard_, wizardHwnd_, host_);
       EXPECT_EQ(0, running_());
       // Sent from this thread, handled on the wizard's: the call must return
       // although no further message reaches its dialog loop.

@@ -35,6 +35,15 @@ bool ScratchFolder::Write(const std::string& name, const std::string& bytes) {
   return std::fclose(file) == 0 && written;
 }
 
+std::string ScratchFolder::CopyProgram(const char* library) {
+  // Copied once: a program started before may still hold its files.
+  const std::string program = path_ + "\\zephlar.exe";
+  if (GetFileAttributesA(program.c_str()) != INVALID_FILE_ATTRIBUTES) return program;
+  const bool copied = Copy(ZEPHLAR_HOST_PATH, "zephlar.exe") &&
+                      (library == nullptr || Copy(library, "zephlardll.dll"));
+  return copied ? program : std::string();
+}
+
 std::string ShippedScriptWith(const std::string& lines) {
   std::string script = ReadWholeFile(ZEPHLAR_DEFAULT_SCRIPT);
   const size_t end = script.find("\nend");

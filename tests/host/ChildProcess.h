@@ -21,6 +21,10 @@ class ScratchFolder {
   // Copies `source` into the folder as `name`; false when it could not.
   bool Copy(const std::string& source, const std::string& name);
   bool Write(const std::string& name, const std::string& bytes);
+  // zephlar.exe copied into the folder, with `library` beside it as its
+  // zephlardll.dll unless that is null, unless an earlier call copied them;
+  // the program's path there, or empty when a copy failed.
+  std::string CopyProgram(const char* library);
 
  private:
   std::string path_;

@@ -1,8 +1,8 @@
-// zephlar.exe as a user runs it: started as a process of its own from its
-// build folder, beside the built library, with a scratch current directory
-// that holds the step script; and started alone, or beside a library that
-// lacks the wizard's entry points. Also the built program as a file: what it
-// asks of Windows, and what it imports.
+// zephlar.exe as a user runs it: copied with the built library into a
+// scratch folder that holds the step script, and started there or from the
+// system folder; and started alone, or beside a library that lacks the
+// wizard's entry points. Also the built program as a file: what it asks of
+// Windows, and what it imports.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -50,7 +50,7 @@ std::string MarkerTextOf(HWND wizard) {
 HWND StartWithoutSearch(ChildProgram& program, ScratchFolder& folder, const char* arguments) {
   if (!folder.Write("steps.stp",
                     ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")) ||
-      !program.Start(ZEPHLAR_HOST_PATH, arguments, folder.path())) {
+      !program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), arguments, folder.path())) {
     return nullptr;
   }
   return WaitForTopLevel(IsWizard, kStartWaitMs, program.id());
@@ -69,11 +69,16 @@ void CancelWhateverOpens(const ChildProgram& program) {
   }
 }
 
-TEST(HostProgram, OpensTheModalWizardOnTheScriptOfItsCurrentDirectory) {
+// Started from the system folder, as an elevated prompt or a shortcut
+// without a start folder starts it, the program still reads the script
+// beside it.
+TEST(HostProgram, OpensTheModalWizardOnTheScriptBesideIt) {
   ScratchFolder folder;
   ASSERT_TRUE(folder.Write("steps.stp", ShippedScriptWith(kMarkerLines)));
+  char system[MAX_PATH] = "";
+  ASSERT_NE(0u, GetSystemDirectoryA(system, sizeof system));
   ChildProgram program;
-  ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "", folder.path()));
+  ASSERT_TRUE(program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), "", system));
 
   // The wizard exists, with its first page's controls, from its set-up on,
   // before any device prompt.
@@ -199,7 +204,7 @@ TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
     ScratchFolder searching;
     ASSERT_TRUE(searching.Write("steps.stp", ShippedScriptWith("")));
     ChildProgram first;
-    ASSERT_TRUE(first.Start(ZEPHLAR_HOST_PATH, "", searching.path()));
+    ASSERT_TRUE(first.Start(searching.CopyProgram(ZEPHLAR_DLL_PATH), "", searching.path()));
     HWND prompt = WaitForTopLevel(IsPrompt, kStartWaitMs, first.id());
     ASSERT_NE(prompt, nullptr);
     EXPECT_EQ("", OutsideTheShape(prompt, ChildRect(prompt, IDOK), "Continue"));
@@ -232,7 +237,7 @@ TEST(HostProgram, ModelessProgramEndsWhenTheWizardClosesAtOnce) {
   ScratchFolder folder;
   ASSERT_TRUE(folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
   ChildProgram program;
-  ASSERT_TRUE(program.Start(ZEPHLAR_HOST_PATH, "/modeless", folder.path()));
+  ASSERT_TRUE(program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), "/modeless", folder.path()));
   CancelWhateverOpens(program);
   EXPECT_EQ(0u, program.ExitCode(kExitWaitMs));
 }
@@ -255,10 +260,9 @@ std::string AcknowledgeMessage(const ChildProgram& program) {
 std::string MessageOfABadLibrary(ScratchFolder& folder, const char* library,
                                  const char* arguments) {
   ChildProgram program;
-  if (!folder.Copy(ZEPHLAR_HOST_PATH, "zephlar.exe") ||
-      !folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp") ||
-      (library != nullptr && !folder.Copy(library, "zephlardll.dll")) ||
-      !program.Start(folder.path() + "\\zephlar.exe", arguments, folder.path())) {
+  const std::string copy = folder.CopyProgram(library);
+  if (copy.empty() || !folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp") ||
+      !program.Start(copy, arguments, folder.path())) {
     ADD_FAILURE() << "zephlar.exe did not start in " << folder.path();
     return "";
   }
@@ -299,6 +303,7 @@ const std::set<std::string> kHostOnlyImports = {
     "kernel32.dll!GetFileAttributesA",
     "kernel32.dll!GetModuleFileNameA",
     "kernel32.dll!GetStartupInfoA",
+    "kernel32.dll!SetCurrentDirectoryA",
     "kernel32.dll!SetUnhandledExceptionFilter",
     "kernel32.dll!WideCharToMultiByte",
     "user32.dll!DefWindowProcA",

@@ -43,8 +43,8 @@ constexpr char kScript[] =
 
 // Starts the program in `folder` and presses Continue on the device prompt;
 // the wizard once it is shown.
-HWND StartPastPrompt(ChildProgram& program, const ScratchFolder& folder) {
-  if (!program.Start(ZEPHLAR_HOST_PATH, "", folder.path())) return nullptr;
+HWND StartPastPrompt(ChildProgram& program, ScratchFolder& folder) {
+  if (!program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), "", folder.path())) return nullptr;
   HWND prompt = WaitForTopLevel(IsPrompt, kStartWaitMs, program.id());
   if (prompt == nullptr || !PressButton(prompt, IDOK)) return nullptr;
   return WaitForTopLevel(IsWizard, kStartWaitMs, program.id());
