@@ -35,6 +35,9 @@ constexpr char kOldWindowsText[] =
     "Current Only Windows 2000 and Windows XP are supported.\nIf you believe that this is major "
     "problem and support needs\nto be added, e-mail: " ZEPHLAR_SUPPORT_ADDRESS;
 
+// How long "Connecting to server.." stays alone before the download starts.
+constexpr DWORD kConnectingPauseMs = 2000;
+
 constexpr char kSourcesFailed[] =
     "Unable to obtain firmware sources!\nMake sure you are connected to the "
     "internet.\n" ZEPHLAR_SOURCES_HELP;
@@ -103,6 +106,22 @@ void ReleaseSession(HWND wizard) {
   }
 }
 
+// While the wizard waits for the download: what is due is painted, and
+// nothing else is handled, so that no click reaches the wizard meanwhile.
+void PaintWhileWaiting(void* wizard) {
+  RedrawWindow(static_cast<HWND>(wizard), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+}
+
+// Clicks and keys that came while the wizard waited were aimed at the page
+// as it stood; they must not act on it once the wait is over.
+void DropInputOfTheWait() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+  }
+  while (PeekMessageA(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+  }
+}
+
 // Asks leave and downloads `address` (as the script stored it, line feed
 // included). False when the user declined: the wizard is then closed.
 bool FetchSources(HWND wizard, const char* address) {
@@ -119,9 +138,16 @@ bool FetchSources(HWND wizard, const char* address) {
     return false;
   }
   LogStatus("Connecting to server.. Please wait");
-  Sleep(2000);
+  // The pause is there for the user to read the line, so it is painted first.
+  for (const DWORD start = GetTickCount(); GetTickCount() - start < kConnectingPauseMs;) {
+    PaintWhileWaiting(wizard);
+    Sleep(kSourcesWaitSliceMs);
+  }
+  const int32_t fetched =
+      DownloadFirmwareSources(address, kSourcesTimeLimitMs, PaintWhileWaiting, wizard);
+  DropInputOfTheWait();
   // Success or not, Next goes on.
-  if (DownloadFirmwareSources(address)) {
+  if (fetched) {
     LogStatus("Successfully obtained the firmware!");
     MessageBoxA(wizard, "Got the firmware sources!", "Zephlar", MB_OK);
   } else {

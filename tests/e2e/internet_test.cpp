@@ -1,7 +1,8 @@
 // The internet question on leaving a page: declined, answered twice, and a
-// download that fails.
+// download that fails at once or is given up.
 #include <gtest/gtest.h>
 
+#include "net/FirmwareSources.h"
 #include "net/MakerSite.h"
 #include "tests/e2e/E2eHarness.h"
 #include "tests/net/LoopbackServer.h"
@@ -30,7 +31,38 @@ class E2eInternet : public E2eTest {
     EXPECT_NE(std::string::npos, asked.find("Checking at: " + address + "\n")) << asked;
     EXPECT_NE(std::string::npos, asked.find("Do you wish to continue?")) << asked;
   }
+
+  // The failure as the user is told it, and what it leaves: the wizard moves
+  // on, and neither file of the download is there.
+  void ExpectTheFailureTold(HWND wizard) {
+    EXPECT_EQ(
+        "Unable to obtain firmware sources!\nMake sure you are connected to the "
+        "internet.\n" ZEPHLAR_SOURCES_HELP,
+        AnswerBox("Zephlar Error"));
+    EXPECT_TRUE(WaitForPage(wizard, 2));
+    EXPECT_FALSE(FileExists("frmwrsrc.dat"));
+    EXPECT_FALSE(FileExists("temp.ugi"));
+    const std::vector<std::string> log = {"Drive A is not an zAze", "Found zAze Drive at B!",
+                                          "Connecting to server.. Please wait",
+                                          "Unable to get the firmware!"};
+    EXPECT_EQ(log, LoggedLines());
+  }
 };
+
+// The lowest row of the list box `list` with text painted on it, from a
+// capture; -1 when none has.
+int LowestPaintedRow(HWND list) {
+  const Capture shot = CaptureClient(list);
+  for (int y = shot.height - 1; y >= 0; --y) {
+    for (int x = 0; x < shot.width; ++x) {
+      const unsigned pixel = shot.At(x, y);
+      if ((pixel >> 16 & 0xFF) < 0x50 && (pixel >> 8 & 0xFF) < 0x50 && (pixel & 0xFF) < 0x50) {
+        return y;
+      }
+    }
+  }
+  return -1;
+}
 
 TEST_F(E2eInternet, DecliningTheFirstQuestionClosesTheWizardWithoutTheSecond) {
   LoopbackServer first("first"), second("second");
@@ -75,17 +107,33 @@ TEST_F(E2eInternet, AFailedDownloadIsToldAndTheWizardStillMovesOn) {
   WriteBytes("temp.ugi", "left over");
   HWND wizard = LeaveTheFirstPage({address}, IDYES);
   ASSERT_NE(wizard, nullptr);
-  EXPECT_EQ(
-      "Unable to obtain firmware sources!\nMake sure you are connected to the "
-      "internet.\n" ZEPHLAR_SOURCES_HELP,
-      AnswerBox("Zephlar Error"));
-  EXPECT_TRUE(WaitForPage(wizard, 2));
-  EXPECT_FALSE(FileExists("frmwrsrc.dat"));
-  EXPECT_FALSE(FileExists("temp.ugi"));
-  const std::vector<std::string> log = {"Drive A is not an zAze", "Found zAze Drive at B!",
-                                        "Connecting to server.. Please wait",
-                                        "Unable to get the firmware!"};
-  EXPECT_EQ(log, LoggedLines());
+  ExpectTheFailureTold(wizard);
+}
+
+// A server that takes the request and never answers: "Connecting to
+// server.." is on screen during the pause, and the download is given up at
+// the time limit like any failed one.
+TEST_F(E2eInternet, AServerThatNeverAnswersIsGivenUpAtTheTimeLimit) {
+  LoopbackServer silent("never sent", LoopbackServer::kNeverAnswer);
+  const std::string address = silent.Address("/sources.dat");
+  WriteBytes("frmwrsrc.dat", "from an earlier run");
+  WriteBytes("temp.ugi", "left over");
+  WriteScript(RoadScript({address}));
+  HWND wizard = OpenPastPrompt();
+  ASSERT_NE(wizard, nullptr);
+  HWND log = StatusLogList(wizard);
+  ASSERT_NE(log, nullptr);
+  const int line = static_cast<int>(SendMessageA(log, LB_GETITEMHEIGHT, 0, 0));
+  PostClick(wizard, kNextPoint);
+  ExpectAsked(address, IDYES);
+  const DWORD answered = GetTickCount();
+  // Below the search's two lines.
+  EXPECT_TRUE(WaitUntil([&] { return LowestPaintedRow(log) >= 2 * line; }, 1500))
+      << LowestPaintedRow(log) << " with lines of " << line;
+  EXPECT_NE(nullptr, WaitForBox("Zephlar Error", 2000 + kSourcesTimeLimitMs + 5000));
+  EXPECT_GE(GetTickCount() - answered, kSourcesTimeLimitMs);
+  EXPECT_EQ(1, silent.requests());
+  ExpectTheFailureTold(wizard);
 }
 
 }  // namespace

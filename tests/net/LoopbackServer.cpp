@@ -38,7 +38,8 @@ SOCKET BindLoopback(unsigned short* port) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(std::string body) : body_(std::move(body)) {
+LoopbackServer::LoopbackServer(std::string body, int answerAfterMs)
+    : body_(std::move(body)), answerAfterMs_(answerAfterMs) {
   WSADATA data;
   winsock_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   if (!winsock_) return;
@@ -98,6 +99,13 @@ void LoopbackServer::Answer(SOCKET client) {
     lastRequestLine_ = request.substr(0, request.find("\r\n"));
   }
   ++requests_;
+  // The delay is waited out in steps, so that the destructor is not held up.
+  for (DWORD start = GetTickCount();
+       !stop_ &&
+       (answerAfterMs_ < 0 || GetTickCount() - start < static_cast<DWORD>(answerAfterMs_));) {
+    Sleep(20);
+  }
+  if (stop_) return;
   // No caching: every test's download must reach the server.
   const std::string response =
       "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
@@ -110,6 +118,7 @@ void LoopbackServer::Answer(SOCKET client) {
     sent += static_cast<size_t>(put);
   }
   shutdown(client, SD_SEND);
+  ++handled_;
 }
 
 unsigned short UnusedLoopbackPort() {

@@ -1,6 +1,7 @@
 // A minimal HTTP/1.0 server on 127.0.0.1, on a port the system picks, that
-// answers every request with 200 and one fixed body. It runs on a thread
-// of its own and counts what it was asked.
+// answers every request with 200 and one fixed body, at once or after a
+// delay, or never (it then holds the connection open until it is destroyed).
+// It runs on a thread of its own and counts what it was asked.
 #pragma once
 
 #include <winsock2.h>
@@ -12,7 +13,9 @@
 
 class LoopbackServer {
  public:
-  explicit LoopbackServer(std::string body);
+  static constexpr int kNeverAnswer = -1;
+
+  explicit LoopbackServer(std::string body, int answerAfterMs = 0);
   ~LoopbackServer();
   LoopbackServer(const LoopbackServer&) = delete;
   LoopbackServer& operator=(const LoopbackServer&) = delete;
@@ -21,6 +24,8 @@ class LoopbackServer {
   // "http://127.0.0.1:<port><path>"
   std::string Address(const std::string& path) const;
   int requests() const { return requests_; }
+  // Requests the server is done with: answered, or dropped by the client.
+  int handled() const { return handled_; }
   // The request line of the last request, without its line end.
   std::string lastRequestLine() const;
 
@@ -30,10 +35,12 @@ class LoopbackServer {
 
   bool winsock_ = false;
   const std::string body_;
+  const int answerAfterMs_;
   SOCKET listener_ = INVALID_SOCKET;
   unsigned short port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
+  std::atomic<int> handled_{0};
   mutable std::mutex mutex_;
   std::string lastRequestLine_;
   std::thread thread_;

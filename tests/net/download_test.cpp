@@ -73,6 +73,33 @@ TEST_F(DownloadTest, FailureReturnsZeroAndClearsBothFiles) {
   }
 }
 
+// A server slower than the limit: the download is given up in time, with
+// the caller kept busy meanwhile, and the answer that comes later is never
+// written.
+TEST_F(DownloadTest, AServerSlowerThanTheLimitIsGivenUpAndItsAnswerDropped) {
+  WriteWholeFile("temp.ugi", "partial");
+  LoopbackServer server(kBody, 5000);
+  ASSERT_TRUE(server.listening());
+  int waits = 0;
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(DownloadFirmwareSources(
+                server.Address("/sources.dat").c_str(), 3000,
+                [](void* count) { ++*static_cast<int*>(count); }, &waits),
+            0);
+  const DWORD took = GetTickCount() - start;
+  EXPECT_GE(took, 3000u);
+  EXPECT_LT(took, 4500u);
+  EXPECT_GE(waits, 30);
+  EXPECT_FALSE(FileExists("temp.ugi"));
+  ASSERT_EQ(server.requests(), 1) << "the request came after the limit";
+  for (const DWORD due = GetTickCount(); server.handled() == 0 && GetTickCount() - due < 5000;) {
+    Sleep(20);
+  }
+  ASSERT_EQ(server.handled(), 1);
+  Sleep(700);
+  EXPECT_FALSE(FileExists("frmwrsrc.dat"));
+}
+
 TEST_F(DownloadTest, FailureWithoutTempUgiIsStillZero) {
   const std::string address =
       "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/sources.dat";
