@@ -108,14 +108,18 @@ BackupSave FirmwareBackup::StreamToFile(RawDrive& drive, unsigned char* chunk, C
 BackupSave FirmwareBackup::CheckFile(unsigned char* chunk) const {
   ScopedFile file(std::fopen(fileName_, "rb"));
   if (file.get() == nullptr || chunk == nullptr) return BackupSave::kNotKept;
-  uint32_t sum = 0;
+  // Compared byte for byte with the memory when there is one, whose sum is
+  // sum_ already; else by the sum of what was read from the drive.
+  uint32_t sum = sum_;
+  if (memory_ == nullptr) sum = 0;
   for (uint32_t done = 0, size = 0; done < length_; done += size) {
     size = ChunkAt(done, length_);
     if (std::fread(chunk, 1, size, file.get()) != size) return BackupSave::kNotKept;
-    if (memory_ != nullptr && std::memcmp(chunk, memory_ + done, size) != 0) {
-      return BackupSave::kNotKept;
+    if (memory_ != nullptr) {
+      if (std::memcmp(chunk, memory_ + done, size) != 0) return BackupSave::kNotKept;
+    } else {
+      sum = Crc32(chunk, size, sum);
     }
-    sum = Crc32(chunk, size, sum);
   }
   return sum == sum_ && AtEnd(file.get()) ? BackupSave::kSaved : BackupSave::kNotKept;
 }

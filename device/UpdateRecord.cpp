@@ -86,18 +86,25 @@ bool TakeLine(char* line, UpdateRecord& record) {
 }
 
 // Made by the compiler: a table filled at run time would need a guard
-// against two threads, which pulls a threads library into the DLL.
-struct CrcTable {
-  uint32_t entries[256] = {};
-  constexpr CrcTable() {
+// against two threads, which pulls a threads library into the DLL. Eight
+// tables let the sum take eight bytes a step (a 32 MB backup is summed in
+// milliseconds, not a tenth of a second).
+struct CrcTables {
+  uint32_t table[8][256] = {};
+  constexpr CrcTables() {
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t value = i;
       for (int bit = 0; bit < 8; ++bit) value = (value >> 1) ^ (0xEDB88320u & (0u - (value & 1u)));
-      entries[i] = value;
+      table[0][i] = value;
+    }
+    for (uint32_t i = 0; i < 256; ++i) {
+      for (int k = 1; k < 8; ++k) {
+        table[k][i] = (table[k - 1][i] >> 8) ^ table[0][table[k - 1][i] & 0xFF];
+      }
     }
   }
 };
-constexpr CrcTable kCrcTable;
+constexpr CrcTables kCrc;
 
 }  // namespace
 
@@ -143,7 +150,14 @@ bool SameZaze(const ZazeIdentity& a, const ZazeIdentity& b) {
 uint32_t Crc32(const void* bytes, uint32_t length, uint32_t sum) {
   const unsigned char* at = static_cast<const unsigned char*>(bytes);
   uint32_t crc = ~sum;
-  for (uint32_t i = 0; i < length; ++i) crc = kCrcTable.entries[(crc ^ at[i]) & 0xFF] ^ (crc >> 8);
+  for (; length >= 8; length -= 8, at += 8) {
+    const uint32_t low =
+        crc ^ (at[0] | at[1] << 8 | at[2] << 16 | static_cast<uint32_t>(at[3]) << 24);
+    crc = kCrc.table[7][low & 0xFF] ^ kCrc.table[6][(low >> 8) & 0xFF] ^
+          kCrc.table[5][(low >> 16) & 0xFF] ^ kCrc.table[4][low >> 24] ^ kCrc.table[3][at[4]] ^
+          kCrc.table[2][at[5]] ^ kCrc.table[1][at[6]] ^ kCrc.table[0][at[7]];
+  }
+  for (; length > 0; --length, ++at) crc = kCrc.table[0][(crc ^ *at) & 0xFF] ^ (crc >> 8);
   return ~crc;
 }
 

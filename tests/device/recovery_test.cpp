@@ -240,4 +240,17 @@ TEST_F(Recovery, ARunKilledMidWriteIsFoundAndUndoneWhenStartedAgain) {
   }
 }
 
+// The sums in a record are CRC-32 as zip and PNG have it, whatever way they
+// are taken: another tool can check a backup against its record.
+TEST(UpdateRecordSum, IsTheCrc32OfZipAndPng) {
+  const std::string digits = "123456789";
+  EXPECT_EQ(Crc32(digits.data(), 9), 0xCBF43926u);
+  const std::string bytes = Pattern(1000, 3);
+  const uint32_t whole = Crc32(bytes.data(), 1000);
+  EXPECT_EQ(Crc32(bytes.data() + 13, 987, Crc32(bytes.data(), 13)), whole);
+  uint32_t byByte = 0;
+  for (char c : bytes) byByte = Crc32(&c, 1, byByte);
+  EXPECT_EQ(byByte, whole);
+}
+
 }  // namespace
