@@ -12,10 +12,10 @@
 #include "net/FirmwareSources.h"
 #include "net/MakerSite.h"
 #include "net/WebPage.h"
-#include "script/StepControls.h"
 #include "shell/FirmwareChoice.h"
 #include "shell/LibraryEntry.h"
 #include "shell/RestoreOffer.h"
+#include "shell/StepControls.h"
 #include "shell/WizardState.h"
 #include "skin/DeviceSearchDialog.h"
 #include "skin/ProgressDialog.h"
@@ -59,11 +59,29 @@ bool IsAction(const StepControl& control, int32_t code) {
   return control.type == kAction && control.selected == code;
 }
 
+// What the prompt says after a search that ended with `miss`.
+PromptNotice NoticeOf(SearchMiss miss) {
+  switch (miss) {
+    case SearchMiss::kFound:
+      return PromptNotice::kNone;
+    case SearchMiss::kNotFound:
+      return PromptNotice::kNotFound;
+    case SearchMiss::kNeedsAdministrator:
+      return PromptNotice::kNeedsAdministrator;
+    case SearchMiss::kInUse:
+      return PromptNotice::kInUse;
+    case SearchMiss::kUnsupportedSectors:
+      return PromptNotice::kUnsupportedSectors;
+  }
+  return PromptNotice::kNotFound;
+}
+
 void SearchForZaze(HWND wizard) {
   SearchMiss miss = SearchMiss::kFound;  // no search yet
   for (bool searched = false;; searched = true) {
-    const INT_PTR choice = DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard,
-                                           DeviceSearchDlgProc, static_cast<LPARAM>(miss));
+    const INT_PTR choice =
+        DialogBoxParamA(ModuleInstance, MAKEINTRESOURCEA(IDD_PANEL), wizard, DeviceSearchDlgProc,
+                        static_cast<LPARAM>(NoticeOf(miss)));
     // A prompt that could not be shown counts as Continue, once: after a
     // search that found nothing, one that still cannot be shown would leave
     // the wizard searching forever with nobody able to stop it.

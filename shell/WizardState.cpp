@@ -1,6 +1,6 @@
 #include "shell/WizardState.h"
 
-#include "script/StepControls.h"
+#include "shell/StepControls.h"
 
 HINSTANCE ModuleInstance = nullptr;
 HICON AppIcon = nullptr;

@@ -1,8 +1,8 @@
 #include "shell/WizardWindow.h"
 
-#include "script/StepControls.h"
 #include "shell/RestoreOffer.h"
 #include "shell/StepActions.h"
+#include "shell/StepControls.h"
 #include "shell/WizardState.h"
 #include "skin/ArtworkFit.h"
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "device/Discovery.h"
 #include "skin/PanelDialog.h"
 
 namespace {
@@ -28,31 +27,31 @@ using PanelText = char[400];
 // Each showing of the dialog loads its own copy, and is told what the last
 // search found.
 HBITMAP PanelBitmap = nullptr;
-SearchMiss LastMiss = SearchMiss::kFound;
+PromptNotice LastMiss = PromptNotice::kNone;
 
 // The panel's text for the last search.
 void ComposeText(PanelText& text) {
   switch (LastMiss) {
-    case SearchMiss::kNotFound:
+    case PromptNotice::kNotFound:
       std::snprintf(text, sizeof text, "%s%s", kRequest, kNotFound);
       break;
-    case SearchMiss::kNeedsAdministrator:
+    case PromptNotice::kNeedsAdministrator:
       std::snprintf(text, sizeof text, "%s", kNeedsAdministrator);
       break;
-    case SearchMiss::kInUse:
+    case PromptNotice::kInUse:
       std::snprintf(text, sizeof text, "%s", kInUse);
       break;
-    case SearchMiss::kUnsupportedSectors:
+    case PromptNotice::kUnsupportedSectors:
       std::snprintf(text, sizeof text, "%s", kUnsupportedSectors);
       break;
-    case SearchMiss::kFound:
+    case PromptNotice::kNone:
       std::snprintf(text, sizeof text, "%s", kRequest);
       break;
   }
 }
 
 void OnInitDialog(HWND window, LPARAM lParam) {
-  LastMiss = lParam == 0 ? SearchMiss::kFound : static_cast<SearchMiss>(lParam);
+  LastMiss = lParam == 0 ? PromptNotice::kNone : static_cast<PromptNotice>(lParam);
   PanelBitmap = SetUpPanel(window);
   // The painted text is also the window's, for whatever reads the screen.
   PanelText text;
@@ -60,7 +59,7 @@ void OnInitDialog(HWND window, LPARAM lParam) {
   SetWindowTextA(window, text);
   // Nothing turns it back: every showing starts from the template's
   // "Continue".
-  if (LastMiss != SearchMiss::kFound) SetWindowTextA(GetDlgItem(window, IDOK), "Retry");
+  if (LastMiss != PromptNotice::kNone) SetWindowTextA(GetDlgItem(window, IDOK), "Retry");
 }
 
 void OnPaint(HWND window) {

@@ -2,10 +2,10 @@
 
 #include <cstring>
 
-#include "device/DeviceUi.h"
 #include "resources/resource.h"
 #include "skin/ArtworkFit.h"
 #include "skin/GdiScope.h"
+#include "skin/SkinNote.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ constexpr int kOuterMargin = 4;
 void PaintBackground(HDC dc, const RECT& client, HDC memory, HBITMAP bitmap) {
   BITMAP header;
   if (GetObjectA(bitmap, sizeof header, &header) == 0) {
-    LogStatus("Error GetObject!\n");
+    SkinNote("Error GetObject!\n");
     return;
   }
   ScopedSelect select(memory, bitmap);

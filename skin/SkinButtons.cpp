@@ -1,7 +1,7 @@
 #include "skin/SkinButtons.h"
 
-#include "device/DeviceUi.h"
 #include "skin/GdiScope.h"
+#include "skin/SkinNote.h"
 
 // One button: its strip's cell `state`, clipped to the pill inside the cell.
 static void PaintButton(HDC target, HDC memory, HBITMAP strip, signed char state,
@@ -28,7 +28,7 @@ BOOL PaintSkinButtons(HDC target, const HBITMAP bitmaps[kStripCount],
   // drawing does not need the header.
   BITMAP header;
   if (GetObjectA(bitmaps[kBackStrip], sizeof header, &header) == 0) {
-    LogStatus("Error GetObject!\n");
+    SkinNote("Error GetObject!\n");
   }
 
   const HBITMAP next = finishing ? bitmaps[kOkStrip] : bitmaps[kNextStrip];

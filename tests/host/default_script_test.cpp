@@ -16,7 +16,7 @@
 
 #include "net/MakerSite.h"
 #include "resources/resource.h"
-#include "script/StepControls.h"
+#include "shell/StepControls.h"
 #include "script/StepScript.h"
 #include "tests/gui/GuiHarness.h"
 #include "tests/host/ChildProcess.h"

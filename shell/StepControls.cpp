@@ -1,4 +1,4 @@
-#include "script/StepControls.h"
+#include "shell/StepControls.h"
 
 #include "script/ListItems.h"
 
