@@ -7,15 +7,22 @@
 
 #include <cstdarg>
 
+#include "shell/DeviceUiWin32.h"
+
 #include "device/DeviceUi.h"
 #include "device/StatusLine.h"
 #include "shell/WizardState.h"
+#include "skin/SkinNote.h"
 
 namespace {
 
 HWND ProgressBarWnd = nullptr;
 
+void LogSkinNote(const char* line) { LogStatus("%s", line); }
+
 }  // namespace
+
+void SendSkinNotesToStatusLog() { SetSkinNoteSink(LogSkinNote); }
 
 int32_t LogStatus(const char* format, ...) {
   char line[kStatusLineSize];  // each call its own: two threads never share it

@@ -8,20 +8,12 @@
 #include <cstring>
 
 #include "base/ScopedFile.h"
-#include "device/DeviceUi.h"
 #include "device/Platform.h"
 #include "script/StepScript.h"
+#include "shell/DeviceUiWin32.h"
 #include "shell/StepControls.h"
 #include "shell/WizardState.h"
 #include "shell/WizardWindow.h"
-#include "skin/SkinNote.h"
-
-namespace {
-
-// What the painters note goes to the status log of the page on screen.
-void LogSkinNote(const char* line) { LogStatus("%s", line); }
-
-}  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserved*/) {
   // Thread starts and ends, the update worker's among them, touch nothing.
@@ -32,7 +24,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID /*reserv
     AppIcon = static_cast<HICON>(
         LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     InitCommonControls();  // the progress bar's class
-    SetSkinNoteSink(LogSkinNote);
+    SendSkinNotesToStatusLog();
   } else if (reason == DLL_PROCESS_DETACH) {
     if (AppIcon != nullptr) DestroyIcon(AppIcon);
     AppIcon = nullptr;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device/DeviceUi.h"
+#include "shell/DeviceUiWin32.h"
 #include "shell/WizardState.h"
 #include "skin/SkinButtons.h"
 
@@ -84,6 +85,7 @@ class GuiSkinAndLog : public ::testing::Test {
                            reinterpret_cast<HMENU>(IDC_STATUS_LOG), nullptr, nullptr);
     ASSERT_NE(log_, nullptr);
     WizardWnd = parent_;
+    SendSkinNotesToStatusLog();  // as the library does when loaded
     for (int strip = 0; strip < kStripCount; ++strip) {
       canvases_[strip] = MakeStrip(strip);
       strips_[strip] = canvases_[strip]->bitmap();
