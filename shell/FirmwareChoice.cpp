@@ -45,54 +45,49 @@ void TellFileNotOpened(HWND wizard, uint32_t code) {
   MessageBoxA(wizard, text, "Error", MB_OK);
 }
 
+// The dialog's fields, the same in its wide and ANSI forms. The title goes
+// to a buffer of its own: written over the path it would leave there only
+// the bare file name.
+template <typename Dialog, typename Char>
+void FillDialog(Dialog& dialog, HWND wizard, const Char* filter, Char* path, Char* title,
+                const Char* noExtension) {
+  std::memset(&dialog, 0, sizeof dialog);
+  dialog.lStructSize = kOpenFileNameSize;
+  dialog.hwndOwner = wizard;
+  dialog.hInstance = ModuleInstance;
+  dialog.lpstrFilter = filter;
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = path;  // also the initial name: the last file chosen
+  dialog.nMaxFile = MAX_PATH;
+  dialog.lpstrFileTitle = title;
+  dialog.nMaxFileTitle = MAX_PATH;
+  dialog.lpstrDefExt = noExtension;
+  // The current folder stays where it was: the dump, the firmware sources
+  // and the next opening's steps.stp are all named relative to it.
+  dialog.Flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
+}
+
 // The user's choice in the file dialog, into FirmwarePath: UTF-8 from the
 // wide dialog on the NT family, where a folder name the ANSI code page
 // cannot hold keeps its characters; the ANSI dialog on the 9x family. False
 // when nothing was chosen; a name too long for the dialog is told.
 bool AskForFirmwareFile(HWND wizard) {
-  // The current folder stays where it was: the dump, the firmware sources
-  // and the next opening's steps.stp are all named relative to it.
-  const DWORD flags = OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOCHANGEDIR;
   BOOL chosen = FALSE;
   if (IsNtPlatform()) {
-    wchar_t path[MAX_PATH] = L"";  // also the initial name: the last file chosen
+    wchar_t path[MAX_PATH] = L"";
     if (MultiByteToWideChar(CP_UTF8, 0, FirmwarePath, -1, path, MAX_PATH) == 0) path[0] = L'\0';
     wchar_t title[MAX_PATH] = L"";
     OPENFILENAMEW dialog;
-    std::memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = kOpenFileNameSize;
-    dialog.hwndOwner = wizard;
-    dialog.hInstance = ModuleInstance;
-    dialog.lpstrFilter = kFirmwareFilterW;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrFileTitle = title;
-    dialog.nMaxFileTitle = MAX_PATH;
-    dialog.lpstrDefExt = L"";
-    dialog.Flags = flags;
+    FillDialog(dialog, wizard, kFirmwareFilterW, path, title, L"");
     chosen = GetOpenFileNameW(&dialog);
     if (chosen) {
       chosen = WideCharToMultiByte(CP_UTF8, 0, path, -1, FirmwarePath, sizeof FirmwarePath, nullptr,
                                    nullptr) > 0;
     }
   } else {
-    // The dialog's title goes to a buffer of its own: written over
-    // FirmwarePath it would leave there only the bare file name.
     char title[MAX_PATH] = "";
     OPENFILENAMEA dialog;
-    std::memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = kOpenFileNameSize;
-    dialog.hwndOwner = wizard;
-    dialog.hInstance = ModuleInstance;
-    dialog.lpstrFilter = kFirmwareFilter;
-    dialog.nFilterIndex = 1;
-    dialog.lpstrFile = FirmwarePath;
-    dialog.nMaxFile = MAX_PATH;
-    dialog.lpstrFileTitle = title;
-    dialog.nMaxFileTitle = sizeof title;
-    dialog.lpstrDefExt = "";
-    dialog.Flags = flags;
+    FillDialog(dialog, wizard, kFirmwareFilter, FirmwarePath, title, "");
     chosen = GetOpenFileNameA(&dialog);
   }
   if (!chosen && CommDlgExtendedError() == FNERR_BUFFERTOOSMALL) {

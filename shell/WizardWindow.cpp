@@ -11,10 +11,7 @@ namespace {
 constexpr UINT_PTR kDragTimer = 523;
 constexpr UINT kDragIntervalMs = 20;
 // The window's shape: a rounded rectangle inside the 600 x 440 background.
-constexpr int kSkinLeft = 5;
-constexpr int kSkinTop = 5;
-constexpr int kSkinRight = 597;
-constexpr int kSkinBottom = 437;
+constexpr RoundedShape kWizardShape = {5, 5, 597, 437, 16};
 
 // The command each drawn button sends, by WizardButton.
 constexpr WORD kButtonCommands[kButtonCount] = {ID_WIZARD_BACK, ID_WIZARD_CANCEL, ID_WIZARD_NEXT};
@@ -47,7 +44,7 @@ void CloseWizard(HWND window) {
 
 BOOL OnInitDialog(HWND window) {
   WizardWnd = window;
-  FitToArtwork(window, kSkinRight, kSkinBottom);
+  FitToArtwork(window, kWizardShape.right, kWizardShape.bottom);
   RECT client;
   GetClientRect(window, &client);
   // The dialog class is the system's, shared by every dialog of the process;
@@ -70,9 +67,7 @@ BOOL OnInitDialog(HWND window) {
   ButtonPressed = 0;
   Dragging = 0;
 
-  // Once set, the region belongs to the window.
-  HRGN region = CreateRoundRectRgn(kSkinLeft, kSkinTop, kSkinRight, kSkinBottom, 16, 16);
-  if (region != nullptr && !SetWindowRgn(window, region, TRUE)) DeleteObject(region);
+  CutToShape(window, kWizardShape);
 
   UpdateNavButtons();
   CreateStepControls(window, ShownStep());

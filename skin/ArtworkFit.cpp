@@ -38,6 +38,12 @@ void ScaleChildren(HWND window, int width, int fromWidth, int height, int fromHe
 
 }  // namespace
 
+void CutToShape(HWND window, const RoundedShape& shape) {
+  HRGN region = CreateRoundRectRgn(shape.left, shape.top, shape.right, shape.bottom, shape.corner,
+                                   shape.corner);
+  if (region != nullptr && !SetWindowRgn(window, region, TRUE)) DeleteObject(region);
+}
+
 void FitToArtwork(HWND window, int artWidth, int artHeight) {
   RECT client;
   GetClientRect(window, &client);

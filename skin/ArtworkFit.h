@@ -11,3 +11,15 @@
 // Above 96 it takes exactly that size, and its child controls are moved and
 // sized in proportion, so that every button stays inside the visible shape.
 void FitToArtwork(HWND window, int artWidth, int artHeight);
+
+// A skinned window's outline: a rounded rectangle in client pixels.
+struct RoundedShape {
+  int left;
+  int top;
+  int right;
+  int bottom;
+  int corner;
+};
+
+// Cuts the window to `shape`; the window owns the region once it is set.
+void CutToShape(HWND window, const RoundedShape& shape);

@@ -11,11 +11,7 @@ namespace {
 
 // The shape in window coordinates; the panel has no frame, so these are
 // client coordinates too, whatever pixel size the template's units give.
-constexpr int kShapeLeft = 5;
-constexpr int kShapeTop = 7;
-constexpr int kShapeRight = 369;
-constexpr int kShapeBottom = 122;
-constexpr int kShapeCorner = 14;
+constexpr RoundedShape kPanelShape = {5, 7, 369, 122, 14};
 // The artwork's margin beyond the shape, on the right and at the bottom.
 constexpr int kOuterMargin = 4;
 
@@ -50,11 +46,8 @@ void PaintText(HDC dc, const RECT& client, const char* text) {
 
 HBITMAP SetUpPanel(HWND window) {
   // The stretched margin stays outside the shape.
-  FitToArtwork(window, kShapeRight + kOuterMargin, kShapeBottom + kOuterMargin);
-  // Once set, the region belongs to the window.
-  HRGN region = CreateRoundRectRgn(kShapeLeft, kShapeTop, kShapeRight, kShapeBottom, kShapeCorner,
-                                   kShapeCorner);
-  if (region != nullptr && !SetWindowRgn(window, region, TRUE)) DeleteObject(region);
+  FitToArtwork(window, kPanelShape.right + kOuterMargin, kPanelShape.bottom + kOuterMargin);
+  CutToShape(window, kPanelShape);
   // The panel's template and its bitmap come from the same module.
   const HINSTANCE module = reinterpret_cast<HINSTANCE>(GetWindowLongA(window, GWL_HINSTANCE));
   return static_cast<HBITMAP>(

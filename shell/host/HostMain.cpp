@@ -24,11 +24,13 @@ constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT kPollIntervalMs = 100;
 
 // Exit codes: 0 when the wizard ran, whatever the user did in it.
-constexpr int kExitRan = 0;
-constexpr int kExitNoFolder = 2;
-constexpr int kExitNoLibrary = 3;
-constexpr int kExitNoExport = 4;
-constexpr int kExitNoWindow = 5;
+enum ExitCode {
+  kExitRan = 0,
+  kExitNoFolder = 2,
+  kExitNoLibrary = 3,
+  kExitNoExport = 4,
+  kExitNoWindow = 5
+};
 
 constexpr char kReinstall[] =
     "zephlar.exe, zephlardll.dll and steps.stp belong together in one folder. "
