@@ -768,21 +768,25 @@ def in_round_rect_region(x, y, left, top, right, bottom, ew, eh):
     return ((px - cx) / rx) ** 2 + ((py - cy) / ry) ** 2 <= 1.0
 
 
+def paste_cut(c, ox, oy, width, height, shape, pixel):
+    """Pixels pixel(x, y) of a width x height window at (ox, oy), inside the
+    window region `shape` (CreateRoundRectRgn's arguments) only."""
+    for y in range(height):
+        for x in range(width):
+            if in_round_rect_region(x, y, *shape):
+                c.set(ox + x, oy + y, pixel(x, y))
+
+
 def wizard_mock(bg, strips):
     """The page as the wizard paints it, on a desktop colour."""
     c = Canvas(640, 480, (58, 110, 165))
     ox, oy = 20, 20
     bg = bg.convert("RGB").load()
-    for y in range(440):
-        for x in range(600):
-            if in_round_rect_region(x, y, 5, 5, 597, 437, 16, 16):
-                c.set(ox + x, oy + y, bg[x, y])
+    paste_cut(c, ox, oy, 600, 440, (5, 5, 597, 437, 16, 16), lambda x, y: bg[x, y])
     for (left, top), strip, state in zip(((194, 404), (278, 404), (458, 404)), strips, (0, 0, 0)):
         strip = strip.convert("RGB").load()
-        for y in range(25):
-            for x in range(80):
-                if in_round_rect_region(x, y, 2, 2, 79, 23, 16, 16):
-                    c.set(ox + left + x, oy + top + y, strip[80 * state + x, y])
+        paste_cut(c, ox + left, oy + top, 80, 25, (2, 2, 79, 23, 16, 16),
+                  lambda x, y, strip=strip, state=state: strip[80 * state + x, y])
     draw_text(c, "Welcome to the Zephlar", ox + 211, oy + 50, 9.5, 2.2, (0, 0, 0), tracking=1.2)
     body = ["This wizard updates the firmware of your zAze.",
             "Keep the zAze plugged in until the update is done."]
@@ -801,10 +805,8 @@ def panel_mock(panel_image):
     c = Canvas(412, 166, (58, 110, 165))
     ox, oy = 20, 20
     px = panel_image.convert("RGB").load()
-    for y in range(126):
-        for x in range(372):
-            if in_round_rect_region(x, y, 5, 7, 369, 122, 14, 14):
-                c.set(ox + x, oy + y, px[x * 350 // 372, y * 90 // 126])
+    paste_cut(c, ox, oy, 372, 126, (5, 7, 369, 122, 14, 14),
+              lambda x, y: px[x * 350 // 372, y * 90 // 126])
     lines = ["The Zephlar will attempt to automatically find the zAze",
              "attached to this computer. Make sure you have the zAze",
              "plugged into your computer."]
