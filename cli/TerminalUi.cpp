@@ -3,13 +3,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "device/DeviceUi.h"
-#include "device/StatusLine.h"
 
 namespace {
 
@@ -147,16 +145,7 @@ void MakePrintable(char* text, bool keepLineFeeds) {
   }
 }
 
-int32_t LogStatus(const char* format, ...) {
-  char line[kStatusLineSize];
-  va_list args;
-  va_start(args, format);
-  const int32_t length = FormatStatusLine(line, format, args);
-  va_end(args);
-  if (length == 0) return 0;
-  Show(false, line);
-  return 1;
-}
+void AddStatusLine(const char* line) { Show(false, line); }
 
 void ProgressBarCreate() {
   Bar& bar = State().bar;

@@ -17,6 +17,9 @@
 // formatted text was empty. Returns only after the line is in the log, also
 // when called from the update worker.
 int32_t LogStatus(const char* format, ...) ZEPHLAR_PRINTF(1, 2);
+// What each side of the seam defines for it: shows one formatted line, never
+// empty, in that side's log, and returns once it is there.
+void AddStatusLine(const char* line);
 
 // One progress bar at a time, inside the progress dialog; without a progress
 // dialog the calls have no effect.

@@ -17,6 +17,17 @@ int32_t FormatStatusLine(char (&line)[kStatusLineSize], const char* format, va_l
   return static_cast<int32_t>(length);
 }
 
+int32_t LogStatus(const char* format, ...) {
+  char line[kStatusLineSize];  // each call its own: two threads never share it
+  va_list args;
+  va_start(args, format);
+  const int32_t length = FormatStatusLine(line, format, args);
+  va_end(args);
+  if (length == 0) return 0;
+  AddStatusLine(line);
+  return 1;
+}
+
 void LogFailure(uint32_t code, const char* format, ...) {
   char line[kStatusLineSize];
   va_list args;

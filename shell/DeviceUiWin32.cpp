@@ -5,12 +5,9 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
-#include <cstdarg>
-
 #include "shell/DeviceUiWin32.h"
 
 #include "device/DeviceUi.h"
-#include "device/StatusLine.h"
 #include "shell/WizardState.h"
 #include "skin/SkinNote.h"
 
@@ -24,23 +21,16 @@ void LogSkinNote(const char* line) { LogStatus("%s", line); }
 
 void SendSkinNotesToStatusLog() { SetSkinNoteSink(LogSkinNote); }
 
-int32_t LogStatus(const char* format, ...) {
-  char line[kStatusLineSize];  // each call its own: two threads never share it
-  va_list args;
-  va_start(args, format);
-  const int32_t length = FormatStatusLine(line, format, args);
-  va_end(args);
-  if (length == 0) return 0;
+void AddStatusLine(const char* line) {
   // Sent, not posted: a call from the worker returns only once the wizard's
-  // thread has added the line, so the buffer outlives its use. Without a log
-  // on the page the line is dropped.
+  // thread has added the line, so the caller's buffer outlives its use.
+  // Without a log on the page the line is dropped.
   HWND log = GetDlgItem(WizardWnd, IDC_STATUS_LOG);
-  if (log == nullptr) return 1;
+  if (log == nullptr) return;
   const LRESULT added = SendMessageA(log, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(line));
   // The log shows a few lines and has no scroll bar: the newest is the one
   // the user must see, so the list scrolls to it (as far as it can go).
   if (added >= 0) SendMessageA(log, LB_SETTOPINDEX, static_cast<WPARAM>(added), 0);
-  return 1;
 }
 
 void ProgressBarCreate() {

@@ -1,10 +1,8 @@
 #include "tests/support/RecordingUi.h"
 
-#include <cstdarg>
 #include <mutex>
 
 #include "device/DeviceUi.h"
-#include "device/StatusLine.h"
 
 namespace {
 
@@ -39,16 +37,7 @@ auto Collect(UiEvent::Kind kind, Pick pick) {
 
 }  // namespace
 
-int32_t LogStatus(const char* format, ...) {
-  char line[kStatusLineSize];
-  va_list args;
-  va_start(args, format);
-  const int32_t length = FormatStatusLine(line, format, args);
-  va_end(args);
-  if (length == 0) return 0;
-  Record(UiEvent::kLog, line);
-  return 1;
-}
+void AddStatusLine(const char* line) { Record(UiEvent::kLog, line); }
 
 void ProgressBarCreate() { Record(UiEvent::kProgressCreate); }
 void ProgressBarSetRange(int32_t minimum, int32_t maximum) {
