@@ -51,6 +51,7 @@ SystemError ClassifyError(uint32_t code) {
       return SystemError::kAccessDenied;
     case EBUSY:
     case ETXTBSY:
+    case EWOULDBLOCK:  // a lock another program holds
       return SystemError::kInUse;
     case EROFS:
       return SystemError::kWriteProtected;
@@ -59,6 +60,7 @@ SystemError ClassifyError(uint32_t code) {
     case ENOMEDIUM:
       return SystemError::kDisconnected;
     case ENOENT:
+    case ENOTDIR:
       return SystemError::kNotFound;
     default:
       return SystemError::kOther;

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "device/Platform.h"
 #include "device/RawDrive.h"
 
 namespace {
@@ -94,28 +95,26 @@ thread_local RawDriveOpening lastOpening = {RawDriveRefusal::kOther, 0, false, f
 constexpr int kBusyTries = 20;
 constexpr long kBusyPauseNs = 50L * 1000 * 1000;
 
+// What an open's error means to the user, in the kinds every failed call of
+// the device code is told by.
+struct RefusalOfKind {
+  SystemError kind;
+  RawDriveRefusal refusal;
+};
+constexpr RefusalOfKind kRefusals[] = {
+    {SystemError::kAccessDenied, RawDriveRefusal::kPermission},
+    {SystemError::kInUse, RawDriveRefusal::kInUse},
+    {SystemError::kWriteProtected, RawDriveRefusal::kReadOnly},
+    {SystemError::kDisconnected, RawDriveRefusal::kNotFound},
+    {SystemError::kNotFound, RawDriveRefusal::kNotFound},
+};
+
 int Refuse(RawDriveOpening& opening, int error) {
   opening.error = error;
-  switch (error) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-    case ENOTDIR:
-      opening.refusal = RawDriveRefusal::kNotFound;
-      break;
-    case EACCES:
-    case EPERM:
-      opening.refusal = RawDriveRefusal::kPermission;
-      break;
-    case EROFS:
-      opening.refusal = RawDriveRefusal::kReadOnly;
-      break;
-    case EBUSY:
-    case EWOULDBLOCK:
-      opening.refusal = RawDriveRefusal::kInUse;
-      break;
-    default:
-      opening.refusal = RawDriveRefusal::kOther;
+  opening.refusal = RawDriveRefusal::kOther;
+  const SystemError kind = ClassifyError(static_cast<uint32_t>(error));
+  for (const RefusalOfKind& known : kRefusals) {
+    if (known.kind == kind) opening.refusal = known.refusal;
   }
   return -1;
 }
