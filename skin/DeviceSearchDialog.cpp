@@ -29,25 +29,31 @@ using PanelText = char[400];
 HBITMAP PanelBitmap = nullptr;
 PromptNotice LastMiss = PromptNotice::kNone;
 
-// The panel's text for the last search.
-void ComposeText(PanelText& text) {
-  switch (LastMiss) {
-    case PromptNotice::kNotFound:
-      std::snprintf(text, sizeof text, "%s%s", kRequest, kNotFound);
-      break;
-    case PromptNotice::kNeedsAdministrator:
-      std::snprintf(text, sizeof text, "%s", kNeedsAdministrator);
-      break;
-    case PromptNotice::kInUse:
-      std::snprintf(text, sizeof text, "%s", kInUse);
-      break;
-    case PromptNotice::kUnsupportedSectors:
-      std::snprintf(text, sizeof text, "%s", kUnsupportedSectors);
-      break;
-    case PromptNotice::kNone:
-      std::snprintf(text, sizeof text, "%s", kRequest);
-      break;
+// What the last search found in the way, told below the request or in its
+// place.
+struct NoticeText {
+  PromptNotice miss;
+  const char* text;
+};
+constexpr NoticeText kNotices[] = {
+    {PromptNotice::kNotFound, kNotFound},
+    {PromptNotice::kNeedsAdministrator, kNeedsAdministrator},
+    {PromptNotice::kInUse, kInUse},
+    {PromptNotice::kUnsupportedSectors, kUnsupportedSectors},
+};
+
+const char* NoticeOf(PromptNotice miss) {
+  for (const NoticeText& notice : kNotices) {
+    if (notice.miss == miss) return notice.text;
   }
+  return "";
+}
+
+// The panel's text for the last search: the request to plug the zAze in
+// stands only where plugging it in is the answer.
+void ComposeText(PanelText& text) {
+  const bool asks = LastMiss == PromptNotice::kNone || LastMiss == PromptNotice::kNotFound;
+  std::snprintf(text, sizeof text, "%s%s", asks ? kRequest : "", NoticeOf(LastMiss));
 }
 
 void OnInitDialog(HWND window, LPARAM lParam) {
