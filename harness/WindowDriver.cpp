@@ -1,4 +1,4 @@
-#include "tests/support/WindowDriver.h"
+#include "harness/WindowDriver.h"
 
 #include <cstdio>
 
@@ -89,11 +89,10 @@ bool HasCaption(HWND window) {
 }
 
 bool IsBox(HWND window) {
-  return IsDialog(window) && !IsWizard(window) && HasCaption(window) &&
-         !WindowText(window).empty();
+  return IsDialog(window) && !IsWizard(window) && HasCaption(window) && !WindowText(window).empty();
 }
 
-bool IsBox(HWND window, const std::string& caption) {
+bool IsCaptionedBox(HWND window, const std::string& caption) {
   return IsBox(window) && WindowText(window) == caption;
 }
 
@@ -133,6 +132,10 @@ HWND WaitForTopLevel(const WindowMatch& match, DWORD ms, DWORD process) {
   HWND found = nullptr;
   WaitUntil([&] { return (found = FirstTopLevel(match, process)) != nullptr; }, ms);
   return found;
+}
+
+HWND WaitForBox(const std::string& caption, DWORD ms, DWORD process) {
+  return WaitForTopLevel([&](HWND w) { return IsCaptionedBox(w, caption); }, ms, process);
 }
 
 bool WaitGone(HWND window, DWORD ms) {
@@ -202,4 +205,18 @@ bool PressPageButton(HWND wizard, const std::string& caption) {
 void PostClick(HWND wizard, POINT at) {
   PostMessageA(wizard, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(at.x, at.y));
   PostMessageA(wizard, WM_LBUTTONUP, 0, MAKELPARAM(at.x, at.y));
+}
+
+bool PressAndWaitGone(HWND dialog, int id, DWORD ms) {
+  return PressButton(dialog, id) && WaitGone(dialog, ms);
+}
+
+bool TypeFileName(HWND dialog, const std::string& name) {
+  HWND field = FileNameField(dialog);
+  DWORD_PTR result = 0;
+  // The dialog may be another process's, busy for a moment: a send that
+  // cannot hang.
+  return field != nullptr &&
+         SendMessageTimeoutA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(name.c_str()),
+                             SMTO_ABORTIFHUNG, 5000, &result) != 0;
 }

@@ -1,6 +1,7 @@
 // Finding, reading and pressing windows as a user would: the one library
 // through which the GUI, end-to-end and host tests and the demo's autopilot
-// drive the wizard, its panels and its boxes, in this process or in another.
+// drive the wizard, its panels, its boxes and the file dialog, in this
+// process or in another.
 // Reading never sends a message to the window's thread, which may be busy;
 // pressing posts, so that the caller never waits on what a press sets off.
 #pragma once
@@ -37,7 +38,7 @@ std::string ButtonText(HWND dialog, int id);
 bool IsWizard(HWND window);  // the dialog that carries the hidden Next button
 // A message box or the file dialog: a captioned dialog that is not the wizard.
 bool IsBox(HWND window);
-bool IsBox(HWND window, const std::string& caption);
+bool IsCaptionedBox(HWND window, const std::string& caption);
 // The device-search prompt and the progress window: the two frameless panels
 // from one template, told apart by their buttons (shown on the prompt only).
 // The prompt's window text is what it paints.
@@ -55,6 +56,8 @@ HWND FirstTopLevel(const WindowMatch& match, DWORD process = 0, bool hiddenToo =
 bool WaitUntil(const std::function<bool()>& condition, DWORD ms = kWaitMs);
 // The first window that `match` accepts, waited for up to `ms`; null if none came.
 HWND WaitForTopLevel(const WindowMatch& match, DWORD ms = kWaitMs, DWORD process = 0);
+// A message box (or the file dialog, "Open") by its caption.
+HWND WaitForBox(const std::string& caption, DWORD ms = kWaitMs, DWORD process = 0);
 bool WaitGone(HWND window, DWORD ms = kWaitMs);  // destroyed or hidden
 // Waits until the window's thread has handled what was sent to it before,
 // so that what that thread does after showing the window is done too.
@@ -80,3 +83,7 @@ bool PressButton(HWND dialog, int id);
 bool PressPageButton(HWND wizard, const std::string& caption);
 // A click on the wizard's client point `at` (its drawn buttons), posted.
 void PostClick(HWND wizard, POINT at);
+// Presses the dialog's button `id` and waits up to `ms` for the dialog to go.
+bool PressAndWaitGone(HWND dialog, int id, DWORD ms = kWaitMs);
+// Types `name` into the file dialog's name field; false when it shows none.
+bool TypeFileName(HWND dialog, const std::string& name);

@@ -71,7 +71,7 @@ class CliOnLoop : public testing::Test {
     const std::string why = WhyNoLoopDevices();
     if (!why.empty()) GTEST_SKIP() << why;
   }
-  ScratchWorkingDirectory folder_;
+  ScratchFolder folder_;
 };
 
 TEST_F(CliOnLoop, UpdatesAZazeAndItsVolumeStillMounts) {
@@ -240,7 +240,7 @@ TEST(CliArguments, AWrongCommandLineIsAUsageError) {
 // inject: exit 3 when the previous firmware is back, 4 when it is not. A
 // Ctrl-C meanwhile does not stop it half-way.
 TEST(CliFaults, AFailedCopyExitsThreeWhenPutBackAndFourWhenNot) {
-  ScratchWorkingDirectory folder;
+  ScratchFolder folder;
   SaveFile(kFirmware, FirmwareImage(3 * kChunkBytes, 8));
   const std::string disk = ZazeRepaired().Bytes();
   MemoryDrive drive(disk);

@@ -74,7 +74,7 @@ class BadInputs : public testing::Test {
     }
   }
 
-  ScratchWorkingDirectory scratch_;  // the dump file has a fixed name
+  ScratchFolder scratch_;  // the dump file has a fixed name
 };
 
 TEST_F(BadInputs, Maps) {

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <set>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -92,7 +92,7 @@ int Boxes(const WorkerRun& run) {
 // chunk 3", "restore: read chunk 1", "restore: write chunk 1", ...
 std::vector<std::string> Describe(const std::vector<DriveTransfer>& transfers) {
   std::vector<std::string> names;
-  bool written = false;  // the worker has written a chunk
+  bool written = false;            // the worker has written a chunk
   std::set<uint32_t> restoreRead;  // chunks the restore has read once (its second read checks)
   for (const DriveTransfer& t : transfers) {
     const std::string who = t.session == 1 ? "repair: " : t.session == 2 ? "worker: " : "restore: ";
@@ -293,7 +293,7 @@ class FaultInjection : public testing::Test {
                   std::to_string(afterWrites), std::to_string(restored)});
   }
 
-  ScratchWorkingDirectory scratch_;  // the dump file has a fixed name
+  ScratchFolder scratch_;  // the dump file has a fixed name
 };
 
 TEST_F(FaultInjection, EveryTransferOnAZazeBeforeRepair) {

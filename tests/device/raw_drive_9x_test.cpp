@@ -18,6 +18,7 @@
 #include "device/RawDrive.h"
 #include "device/UpdateWorker.h"
 #include "tests/support/DiskImage.h"
+#include "tests/support/ImportPatch.h"
 #include "tests/support/RecordingUi.h"
 #include "tests/support/TestFiles.h"
 
@@ -123,40 +124,6 @@ HANDLE WINAPI WatchedCreateFileA(LPCSTR name, DWORD access, DWORD share,
   return result;
 }
 
-// Points this program's import of kernel32!`function` at `replacement` and
-// returns what was there; null when the import is not found.
-void* PatchImport(const char* function, void* replacement) {
-  BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  const FARPROC resolved = GetProcAddress(GetModuleHandleA("kernel32.dll"), function);
-  auto* dll = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-  for (; dll->Name != 0; ++dll) {
-    if (_stricmp(reinterpret_cast<const char*>(base + dll->Name), "kernel32.dll") != 0) continue;
-    const DWORD namesAt = dll->OriginalFirstThunk ? dll->OriginalFirstThunk : dll->FirstThunk;
-    auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + namesAt);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + dll->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      bool match = reinterpret_cast<FARPROC>(slots->u1.Function) == resolved;
-      if (!match && dll->OriginalFirstThunk != 0 && !IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) {
-        const auto* byName =
-            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-        match = std::strcmp(reinterpret_cast<const char*>(byName->Name), function) == 0;
-      }
-      if (!match) continue;
-      DWORD old = 0;
-      VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
-      void* previous = reinterpret_cast<void*>(slots->u1.Function);
-      slots->u1.Function = reinterpret_cast<uintptr_t>(replacement);
-      VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
-      return previous;
-    }
-  }
-  return nullptr;
-}
-
 class RawDrive9x : public testing::Test {
  protected:
   void SetUp() override {
@@ -164,9 +131,10 @@ class RawDrive9x : public testing::Test {
         << "this program must run as Windows 98: start the prefix with tools/wine-prefix";
     if (realDeviceIoControl == nullptr) {
       realDeviceIoControl = reinterpret_cast<DeviceIoControlFn>(
-          PatchImport("DeviceIoControl", reinterpret_cast<void*>(&ModelDeviceIoControl)));
-      realCreateFileA = reinterpret_cast<CreateFileAFn>(
-          PatchImport("CreateFileA", reinterpret_cast<void*>(&WatchedCreateFileA)));
+          PatchKernel32Import(GetModuleHandleA(nullptr), "DeviceIoControl",
+                              reinterpret_cast<void*>(&ModelDeviceIoControl)));
+      realCreateFileA = reinterpret_cast<CreateFileAFn>(PatchKernel32Import(
+          GetModuleHandleA(nullptr), "CreateFileA", reinterpret_cast<void*>(&WatchedCreateFileA)));
     }
     ASSERT_NE(realDeviceIoControl, nullptr) << "DeviceIoControl is not imported from kernel32";
     ASSERT_NE(realCreateFileA, nullptr) << "CreateFileA is not imported from kernel32";
@@ -353,7 +321,7 @@ TEST_F(RawDrive9x, TheUpdateIsRefusedBeforeItTouchesTheDrive) {
   const DiskImage image = ZazeRepaired(256);
   Serve(image);
   AttachDrive(0, image);
-  ScratchWorkingDirectory scratch;
+  ScratchFolder scratch;
   SaveFile("firmware.img", FirmwareImage(40448, 1));
   std::snprintf(FirmwarePath, sizeof FirmwarePath, "firmware.img");
   FoundDriveLetter = 'A';

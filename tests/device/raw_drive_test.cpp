@@ -19,6 +19,14 @@ class RawDriveTest : public testing::Test {
  protected:
   void SetUp() override { DetachDrives(); }
   void TearDown() override { DetachDrives(); }
+
+  // Puts disk_ on drive A and opens it through `drive`; Open's result.
+  int32_t AttachAndOpen(RawDrive& drive) {
+    AttachDrive(0, disk_);
+    return drive.Open('A');
+  }
+
+  const DiskImage disk_ = OrdinaryDisk(16);  // drive A, unless a test needs another
 };
 
 std::string Block(const std::string& bytes, uint32_t block, uint32_t count = 1) {
@@ -79,14 +87,13 @@ class OddBuffer {
 // --- The state machine and the sector tests ---
 
 TEST_F(RawDriveTest, ANewDriveIsUnopenedAndRefusesTransfers) {
-  AttachDrive(0, OrdinaryDisk(16));
-  const std::string before = DriveBytes(0);
+  AttachDrive(0, disk_);
   RawDrive drive;
   EXPECT_EQ(drive.State(), kDriveUnopened);
   ExpectRefusesTransfers(drive, kDriveUnopened);
   EXPECT_EQ(drive.Close(), 0);
   EXPECT_EQ(drive.State(), kDriveClosed);
-  EXPECT_EQ(DriveBytes(0), before) << "a drive that was never opened was written";
+  EXPECT_EQ(DriveBytes(0), disk_.Bytes()) << "a drive that was never opened was written";
 }
 
 TEST_F(RawDriveTest, ReadsOneSectorAndStaysIdle) {
@@ -101,10 +108,8 @@ TEST_F(RawDriveTest, ReadsOneSectorAndStaysIdle) {
 }
 
 TEST_F(RawDriveTest, RefusesPartSectorsWithoutChangingState) {
-  AttachDrive(0, OrdinaryDisk(16));
-  const std::string before = DriveBytes(0);
   RawDrive drive;
-  ASSERT_EQ(drive.Open('A'), 1);
+  ASSERT_EQ(AttachAndOpen(drive), 1);
   std::vector<char> buffer(1024, 'w');
   EXPECT_EQ(drive.Read(buffer.data(), 0, 100), kTransferMisaligned) << "length 100";
   EXPECT_EQ(drive.Read(buffer.data(), 100, 512), kTransferMisaligned) << "offset 100";
@@ -114,43 +119,38 @@ TEST_F(RawDriveTest, RefusesPartSectorsWithoutChangingState) {
   EXPECT_EQ(drive.State(), kDriveIdle) << "a refused transfer must leave the drive Idle";
   EXPECT_EQ(std::string(buffer.data(), buffer.size()), std::string(1024, 'w'))
       << "a refused read touched the buffer";
-  EXPECT_EQ(ReadAt(drive, 512, 512), Block(before, 1)) << "the drive stopped working";
+  EXPECT_EQ(ReadAt(drive, 512, 512), Block(disk_.Bytes(), 1)) << "the drive stopped working";
   drive.Close();
-  EXPECT_EQ(DriveBytes(0), before) << "a refused write reached the drive";
+  EXPECT_EQ(DriveBytes(0), disk_.Bytes()) << "a refused write reached the drive";
 }
 
 TEST_F(RawDriveTest, ZeroLengthTransfersPassTheTestsAndMoveNothing) {
-  AttachDrive(0, OrdinaryDisk(16));
-  const std::string before = DriveBytes(0);
   RawDrive drive;
-  ASSERT_EQ(drive.Open('A'), 1);
+  ASSERT_EQ(AttachAndOpen(drive), 1);
   char buffer[512] = {};
   EXPECT_EQ(drive.Read(buffer, 0, 0), 0);
   EXPECT_EQ(drive.State(), kDriveIdle) << "after a zero-length read";
   EXPECT_EQ(drive.Write(buffer, 0, 0), 0);
   EXPECT_EQ(drive.State(), kDriveIdle) << "after a zero-length write";
-  EXPECT_EQ(ReadAt(drive, 0, 512), Block(before, 0));
+  EXPECT_EQ(ReadAt(drive, 0, 512), Block(disk_.Bytes(), 0));
   drive.Close();
-  EXPECT_EQ(DriveBytes(0), before);
+  EXPECT_EQ(DriveBytes(0), disk_.Bytes());
 }
 
 TEST_F(RawDriveTest, AClosedDriveRefusesTransfersUntilOpenedAgain) {
-  const DiskImage image = OrdinaryDisk(16);
-  AttachDrive(0, image);
   RawDrive drive;
-  ASSERT_EQ(drive.Open('A'), 1);
+  ASSERT_EQ(AttachAndOpen(drive), 1);
   EXPECT_EQ(drive.Close(), 0);
   EXPECT_EQ(drive.State(), kDriveClosed);
   EXPECT_EQ(drive.Close(), 0) << "a second Close";
   ExpectRefusesTransfers(drive, kDriveClosed);
   ASSERT_EQ(drive.Open('A'), 1) << "reopening after Close";
-  EXPECT_EQ(ReadAt(drive, 512, 512), Block(image.Bytes(), 1));
+  EXPECT_EQ(ReadAt(drive, 512, 512), Block(disk_.Bytes(), 1));
 }
 
 // The NT path positions with a 32-bit distance and no high part.
 TEST_F(RawDriveTest, OffsetsFromTwoGigCannotBeReachedAndLeaveTheTransferFailed) {
-  AttachDrive(0, OrdinaryDisk(16));
-  const std::string before = DriveBytes(0);
+  AttachDrive(0, disk_);
   std::vector<char> buffer(512, 'w');
   for (const uint32_t offset : {kTwoGig, 0xFFFFFE00u}) {
     RawDrive reader;
@@ -170,14 +170,12 @@ TEST_F(RawDriveTest, OffsetsFromTwoGigCannotBeReachedAndLeaveTheTransferFailed) 
   EXPECT_EQ(result, 0) << "the last sector below 2^31 is reachable; past the image it reads 0";
   EXPECT_EQ(drive.State(), kDriveIdle);
   drive.Close();
-  EXPECT_EQ(DriveBytes(0), before);
+  EXPECT_EQ(DriveBytes(0), disk_.Bytes());
 }
 
 TEST_F(RawDriveTest, AFailedTransferRefusesEveryOtherUntilClosed) {
-  const DiskImage image = OrdinaryDisk(16);
-  AttachDrive(0, image);
   RawDrive drive;
-  ASSERT_EQ(drive.Open('A'), 1);
+  ASSERT_EQ(AttachAndOpen(drive), 1);
   std::vector<char> buffer(512, 'w');
   ASSERT_EQ(drive.Read(buffer.data(), kTwoGig, 512), kTransferSeekFailed);
   ExpectRefusesTransfers(drive, kDriveReading);
@@ -190,9 +188,9 @@ TEST_F(RawDriveTest, AFailedTransferRefusesEveryOtherUntilClosed) {
   EXPECT_EQ(drive.Open('B'), kDriveWriting);
   drive.Close();
   ASSERT_EQ(drive.Open('A'), 1);
-  EXPECT_EQ(ReadAt(drive, 512, 512), Block(image.Bytes(), 1)) << "after close and reopen";
+  EXPECT_EQ(ReadAt(drive, 512, 512), Block(disk_.Bytes(), 1)) << "after close and reopen";
   drive.Close();
-  EXPECT_EQ(DriveBytes(0), image.Bytes()) << "a refused write reached the drive";
+  EXPECT_EQ(DriveBytes(0), disk_.Bytes()) << "a refused write reached the drive";
 }
 
 // --- Opening drives by letter ---
@@ -214,7 +212,7 @@ TEST_F(RawDriveTest, AWriteTheDeviceRefusesIsAFailedTransfer) {
 #endif
 
 TEST_F(RawDriveTest, OpeningAMissingDriveFails) {
-  AttachDrive(0, OrdinaryDisk(16));
+  AttachDrive(0, disk_);
   for (const char letter : {'B', 'Z', 'g', '@'}) {
     RawDrive drive;
     SCOPED_TRACE(std::string("letter ") + letter);
@@ -370,12 +368,10 @@ TEST_F(RawDriveTest, LargerTransfersAfterSmallerOnesUseTheWholeBuffer) {
 }
 
 TEST_F(RawDriveTest, ReadsPastTheEndOfTheDriveComeUpShort) {
-  const DiskImage image = OrdinaryDisk(16);
-  AttachDrive(0, image);
   RawDrive drive;
-  ASSERT_EQ(drive.Open('A'), 1);
+  ASSERT_EQ(AttachAndOpen(drive), 1);
   int32_t result = 0;
-  EXPECT_EQ(ReadAt(drive, 14 * 512, 4 * 512, result), Block(image.Bytes(), 14, 2));
+  EXPECT_EQ(ReadAt(drive, 14 * 512, 4 * 512, result), Block(disk_.Bytes(), 14, 2));
   EXPECT_EQ(result, 2 * 512) << "a read across the end moves what is there";
   EXPECT_EQ(drive.State(), kDriveIdle);
   ReadAt(drive, 16 * 512, 512, result);
@@ -383,7 +379,7 @@ TEST_F(RawDriveTest, ReadsPastTheEndOfTheDriveComeUpShort) {
   EXPECT_EQ(drive.State(), kDriveIdle);
   OddBuffer odd(4 * 512, 1);
   EXPECT_EQ(drive.Read(odd.data(), 15 * 512, 4 * 512), 512) << "through the bounce buffer";
-  EXPECT_EQ(odd.Contents().substr(0, 512), Block(image.Bytes(), 15));
+  EXPECT_EQ(odd.Contents().substr(0, 512), Block(disk_.Bytes(), 15));
   EXPECT_TRUE(odd.GuardsIntact());
 }
 

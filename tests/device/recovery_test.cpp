@@ -109,7 +109,7 @@ class Recovery : public testing::Test {
     return fault;
   }
 
-  ScratchWorkingDirectory scratch_;  // backups and records have fixed names
+  ScratchFolder scratch_;  // backups and records have fixed names
 };
 
 // The restore after a failed copy fails too, and the user runs the update

@@ -5,208 +5,17 @@
 // After windows.h, which the harness's header brings.
 #include <commctrl.h>
 
-#include <atomic>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <mutex>
 
-#include "device/StatusLine.h"
-#include "net/MakerSite.h"
 #include "resources/resource.h"
 #include "tests/support/TestFiles.h"
 
 namespace {
 
-// ---- Hooks on the wizard's thread ----
-
-std::mutex logMutex;
-std::vector<std::string> logLines;
-
-// What a test does on the wizard's thread at a chosen moment of the update,
-// while the worker waits in its send; each runs once.
-std::mutex momentMutex;
-std::string momentLine;
-std::function<void()> atMomentLine;
-std::function<void()> atBarMade;
-
-// Takes the action out under the lock, so that it runs without it.
-void RunOnce(std::function<void()>& action) {
-  std::function<void()> taken;
-  {
-    std::lock_guard<std::mutex> lock(momentMutex);
-    taken.swap(action);
-  }
-  if (taken) taken();
-}
-
-void OnLogged(const std::string& line) {
-  bool due = false;
-  {
-    std::lock_guard<std::mutex> lock(momentMutex);
-    due = atMomentLine && line.compare(0, momentLine.size(), momentLine) == 0;
-  }
-  if (due) RunOnce(atMomentLine);
-}
-
-std::atomic<int> refusePanels{0};
-std::atomic<bool> holdArmed{false};
-std::atomic<HWND> heldWindow{nullptr};
-HANDLE heldEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-HANDLE releaseEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-
-// The worker removes its bar while the wizard's thread is here, inside the
-// notice of the removal; the worker waits in that send meanwhile and still
-// answers sent messages, so the bar repaints at its last position.
-void HoldProgress(HWND progress) {
-  RedrawWindow(progress, nullptr, nullptr,
-               RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-  heldWindow = progress;
-  SetEvent(heldEvent);
-  WaitForSingleObject(releaseEvent, kWaitMs);
-}
-
-// The worker's progress bar lives on the worker's thread: its positions are
-// seen by a subclass put on it when it is made.
-std::vector<int> barPositions;
-WNDPROC barProcedure = nullptr;
-
-LRESULT CALLBACK WatchBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == PBM_SETPOS) {
-    std::lock_guard<std::mutex> lock(logMutex);
-    barPositions.push_back(static_cast<int>(wParam));
-  }
-  return CallWindowProcA(barProcedure, bar, message, wParam, lParam);
-}
-
-void WatchBarOf(HWND bar) {
-  if (ClassOf(bar) != PROGRESS_CLASSA) return;
-  barProcedure = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(bar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchBar)));
-}
-
-// The status log as the worker's last command finds it.
-LogView logAtTheEnd;
-
-void NoteLogView(HWND wizard) {
-  HWND list = GetDlgItem(wizard, IDC_STATUS_LOG);
-  if (list == nullptr) return;
-  RECT client;
-  GetClientRect(list, &client);
-  const auto item = static_cast<int>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
-  std::lock_guard<std::mutex> lock(logMutex);
-  logAtTheEnd = {static_cast<int>(SendMessageA(list, LB_GETCOUNT, 0, 0)),
-                 static_cast<int>(SendMessageA(list, LB_GETTOPINDEX, 0, 0)),
-                 item > 0 ? client.bottom / item : 0};
-}
-
-LRESULT CALLBACK WatchSentMessages(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HC_ACTION) {
-    const auto* sent = reinterpret_cast<const CWPSTRUCT*>(lParam);
-    if (sent->message == LB_ADDSTRING && GetDlgCtrlID(sent->hwnd) == IDC_STATUS_LOG) {
-      const std::string line = reinterpret_cast<const char*>(sent->lParam);
-      {
-        std::lock_guard<std::mutex> lock(logMutex);
-        logLines.push_back(line);
-      }
-      OnLogged(line);
-    } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_CREATE &&
-               IsProgressWindow(sent->hwnd)) {
-      WatchBarOf(reinterpret_cast<HWND>(sent->lParam));
-      RunOnce(atBarMade);
-    } else if (sent->message == WM_COMMAND && LOWORD(sent->wParam) == ID_WIZARD_LAST) {
-      NoteLogView(sent->hwnd);
-    } else if (sent->message == WM_PARENTNOTIFY && LOWORD(sent->wParam) == WM_DESTROY &&
-               IsProgressWindow(sent->hwnd) && holdArmed.exchange(false)) {
-      HoldProgress(sent->hwnd);
-    }
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-// Takes one from `count` if it is above zero.
-bool TakeOne(std::atomic<int>& count) {
-  int left = count.load();
-  while (left > 0 && !count.compare_exchange_weak(left, left - 1)) {
-  }
-  return left > 0;
-}
-
-LRESULT CALLBACK WatchCreations(int code, WPARAM wParam, LPARAM lParam) {
-  if (code == HCBT_CREATEWND && refusePanels > 0) {
-    const auto* create = reinterpret_cast<const CBT_CREATEWNDA*>(lParam);
-    // A panel is a dialog of the wizard's; message boxes are the other ones.
-    const bool panel = ClassOf(reinterpret_cast<HWND>(wParam)) == "#32770" &&
-                       create->lpcs->hwndParent != nullptr && IsWizard(create->lpcs->hwndParent);
-    if (panel && TakeOne(refusePanels)) return 1;  // the window is not made
-  }
-  return CallNextHookEx(nullptr, code, wParam, lParam);
-}
-
-struct HostCall {
-  ZephlarWizardFunction wizard;
-  ZephlarWizardHwndFunction wizardHwnd;
-  ZephlarRunningFunction running;
-  bool modeless;
-};
-
-// The host program's thread: the modal call, or the modeless one under a
-// window of its own followed by a message loop while the wizard is open.
-DWORD WINAPI HostThread(void* parameter) {
-  const HostCall call = *static_cast<HostCall*>(parameter);
-  delete static_cast<HostCall*>(parameter);
-  const DWORD self = GetCurrentThreadId();
-  HHOOK sent = SetWindowsHookExA(WH_CALLWNDPROC, WatchSentMessages, nullptr, self);
-  HHOOK cbt = SetWindowsHookExA(WH_CBT, WatchCreations, nullptr, self);
-  if (call.modeless) {
-    HWND host = CreateWindowExA(0, "Static", "e2e host", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                nullptr, nullptr);
-    call.wizardHwnd(host);
-    while (call.running()) {
-      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-      MSG message;
-      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-      }
-    }
-    DestroyWindow(host);
-  } else {
-    call.wizard();
-  }
-  UnhookWindowsHookEx(cbt);
-  UnhookWindowsHookEx(sent);
-  return 0;
-}
-
-std::string ScratchOf() {
-  char directory[MAX_PATH] = "";
-  GetCurrentDirectoryA(sizeof directory, directory);
-  return directory;
-}
-
 std::string Drive38Path() {
   const char* prefix = std::getenv("WINEPREFIX");
   if (prefix == nullptr || prefix[0] == '\0') return std::string();
   return std::string("Z:") + prefix + "/dosdevices/physicaldrive38";
-}
-
-void RemoveFilesIn(const std::string& directory) {
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((directory + "\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = found.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = directory + "\\" + name;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      RemoveFilesIn(path);
-      RemoveDirectoryA(path.c_str());
-    } else {
-      DeleteFileA(path.c_str());
-    }
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
 }
 
 size_t DefaultStackReserve() {
@@ -221,10 +30,6 @@ DWORD WINAPI DoNothing(void*) { return 0; }
 }  // namespace
 
 // ---- Windows ----
-
-HWND WaitForBox(const std::string& caption, DWORD ms) {
-  return WaitForTopLevel([&caption](HWND window) { return IsBox(window, caption); }, ms);
-}
 
 std::string AnswerBox(const std::string& caption, int id) {
   HWND box = WaitForBox(caption);
@@ -318,54 +123,6 @@ void SaveShot(HWND window, const std::string& name, bool paintFirst) {
   EXPECT_TRUE(SaveWindowBmp(window, path)) << path;
 }
 
-// ---- What the wizard's thread saw ----
-
-std::vector<std::string> LoggedLines() {
-  std::lock_guard<std::mutex> lock(logMutex);
-  return logLines;
-}
-
-std::vector<int> ProgressPositions() {
-  std::lock_guard<std::mutex> lock(logMutex);
-  return barPositions;
-}
-
-LogView StatusLogAtTheEnd() {
-  std::lock_guard<std::mutex> lock(logMutex);
-  return logAtTheEnd;
-}
-
-std::string AsLogged(const std::string& line) { return line.substr(0, kStatusLineSize - 1); }
-
-void RefusePanels(int count) { refusePanels = count; }
-
-void WhenLogged(const std::string& lineStart, std::function<void()> action) {
-  std::lock_guard<std::mutex> lock(momentMutex);
-  momentLine = lineStart;
-  atMomentLine = std::move(action);
-}
-
-void WhenProgressBarMade(std::function<void()> action) {
-  std::lock_guard<std::mutex> lock(momentMutex);
-  atBarMade = std::move(action);
-}
-
-void HoldProgressAtEndOfCopy() {
-  ResetEvent(heldEvent);
-  ResetEvent(releaseEvent);
-  heldWindow = nullptr;
-  holdArmed = true;
-}
-
-HWND WaitForHeldProgress(DWORD ms) {
-  return WaitForSingleObject(heldEvent, ms) == WAIT_OBJECT_0 ? heldWindow.load() : nullptr;
-}
-
-void ReleaseProgress() {
-  holdArmed = false;
-  SetEvent(releaseEvent);
-}
-
 ThreadRoomTaken::ThreadRoomTaken() {
   // Largest pieces first, down to the size of one stack: what is left are
   // holes too small for a stack and big enough for everything else.
@@ -389,21 +146,6 @@ bool ThreadRoomTaken::holds() const {
   return false;
 }
 
-// ---- Files ----
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-  std::fclose(file);
-}
-
-std::string ReadBytes(const std::string& path) { return ReadWholeFile(path); }
-
-bool FileExists(const std::string& path) {
-  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 // ---- The drive taken away under the update ----
 
 namespace {
@@ -423,7 +165,7 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 // itself lets the file be renamed from under the open handle, as the system
 // lets a device vanish from under a program that holds it.
 bool RunShell(const std::string& command) {
-  const std::string done = FullPathOf("e2e-shell-done");
+  const std::string done = FullPath("e2e-shell-done");
   const std::string unixDone = UnixPathOf(done);
   if (unixDone.empty()) return false;
   DeleteFileA(done.c_str());
@@ -462,7 +204,7 @@ void ReplugDrive(int number) {
 }
 
 std::string UnixPathOf(const std::string& path) {
-  const std::string full = FullPathOf(path);
+  const std::string full = FullPath(path);
   if (full.compare(0, 2, "Z:") != 0) return std::string();
   std::string unixPath = full.substr(2);
   for (char& c : unixPath) {
@@ -471,97 +213,13 @@ std::string UnixPathOf(const std::string& path) {
   return unixPath;
 }
 
-std::string FullPathOf(const std::string& name) {
-  char full[MAX_PATH] = "";
-  GetFullPathNameA(name.c_str(), sizeof full, full, nullptr);
-  return full;
-}
-
-// ---- Scripts ----
-
-namespace {
-
-std::string Line(int step, const std::string& key, const std::string& value) {
-  return "step" + std::to_string(step) + "." + key + "." + value + "\n";
-}
-
-// One control: `fields` as "key.value" pairs separated by ';'.
-std::string Control(int step, int slot, const std::string& fields) {
-  std::string lines;
-  size_t at = 0;
-  while (at < fields.size()) {
-    size_t end = fields.find(';', at);
-    if (end == std::string::npos) end = fields.size();
-    lines += Line(step, "controls" + std::to_string(slot), fields.substr(at, end - at));
-    at = end + 1;
-  }
-  return lines;
-}
-
-std::string Label(int step, int slot, int page) {
-  return Control(step, slot,
-                 "type.1;x.450;y.38;width.110;height.18;value.page " + std::to_string(page));
-}
-
-std::string StatusLog(int step, int slot) {
-  return Control(step, slot, "type.6;x.212;y.205;width.355;height.100;dest.5345");
-}
-
-}  // namespace
-
-std::string RoadScript(const std::vector<std::string>& addresses, const std::string& extra) {
-  std::string script = "steps 4\n";
-  // Page 1: every kind of control but the push buttons.
-  script += Line(1, "title", "Welcome~Step %d of %d") + Line(1, "textboxtop", "1") +
-            Line(1, "text", "This wizard brings new firmware to your zAze.") +
-            Line(1, "forward", "1");
-  script +=
-      Label(1, 1, 1) + StatusLog(1, 2) +
-      Control(1, 3, "type.2;x.212;y.110;width.160;height.90;selected.1;value.Slow~Fast") +
-      Control(1, 4, "type.3;x.380;y.110;width.185;height.22;value.zAze serial") +
-      Control(1, 5, "type.7;x.212;y.140;width.160;height.90;selected.0;value.Europe eu~Asia as") +
-      Control(1, 6, "type.5;selected.9;value.an action that does nothing");
-  int slot = 7;
-  for (const std::string& address : addresses) {
-    script += Control(1, slot++, "type.5;selected.5;value." + address);
-  }
-  script += Line(1, "numcontrols", std::to_string(slot - 1));
-  // Page 2: the file choice and the maker's site.
-  script += Line(2, "title", "Choose the firmware~Step %d of %d") + Line(2, "textboxtop", "1") +
-            Line(2, "text", "Pick the firmware image, then press Next.") + Line(2, "back", "1") +
-            Line(2, "numcontrols", "5") + Label(2, 1, 2) +
-            Control(2, 2, "type.4;x.212;y.110;width.140;height.26;value.Browse for file") +
-            Control(2, 3, "type.4;x.360;y.110;width.200;height.26;value." ZEPHLAR_VISIT_CAPTION) +
-            Control(2, 4, "type.4;x.212;y.145;width.140;height.26;value.Read me") + StatusLog(2, 5);
-  // Page 3: the update starts when Next arrives here.
-  script += Line(3, "title", "Updating~Step %d of %d") + Line(3, "back", "1") +
-            Line(3, "forward", "1") + Line(3, "numcontrols", "4") + Label(3, 1, 3) +
-            Control(3, 2, "type.4;x.212;y.110;width.140;height.26;value.Browse for file") +
-            Control(3, 3, "type.5;selected.6") + Control(3, 4, "type.5;selected.6");
-  // Page 4: the end.
-  script += Line(4, "title", "Done~Step %d of %d") + Line(4, "textboxtop", "1") +
-            Line(4, "text", "The zAze has its new firmware.") + Line(4, "back", "1") +
-            Line(4, "finish", "1") + Line(4, "numcontrols", "1") + Label(4, 1, 4);
-  return script + extra + "end\n";
-}
-
 // ---- The fixture ----
 
 void E2eTest::SetUp() {
   WizardFixture::SetUp();
   if (HasFatalFailure()) return;
-  scratch_ = ScratchOf();
-  {
-    std::lock_guard<std::mutex> lock(logMutex);
-    logLines.clear();
-    barPositions.clear();
-    logAtTheEnd = LogView();
-  }
-  RefusePanels(0);
+  ForgetWhatTheThreadSaw();
   ResetLibraryFaults();
-  WhenLogged("", nullptr);
-  WhenProgressBarMade(nullptr);
-  ReleaseProgress();
   DetachDrives();
   AttachDrive(0, OrdinaryDisk());
   AttachDrive(1, ZazeBeforeRepair(kZazeBlocks));
@@ -569,7 +227,6 @@ void E2eTest::SetUp() {
 
 void E2eTest::EndWizard() {
   if (thread_ == nullptr) return;
-  ReleaseProgress();
   // Whatever a failed test left open is answered the way that ends soonest.
   const DWORD start = GetTickCount();
   while (WaitForSingleObject(thread_, 100) == WAIT_TIMEOUT) {
@@ -598,16 +255,14 @@ void E2eTest::TearDown() {
   RefusePanels(0);
   DetachDrives();
   if (!drive38_.empty()) DeleteFileA(drive38_.c_str());
-  if (!scratch_.empty()) RemoveFilesIn(scratch_);
   WizardFixture::TearDown();
 }
 
-void E2eTest::WriteScript(const std::string& text) { WriteBytes("steps.stp", text); }
+void E2eTest::WriteScript(const std::string& text) { SaveFile("steps.stp", text); }
 
 void E2eTest::OpenWizard(Entry entry) {
   ASSERT_EQ(thread_, nullptr) << "one wizard at a time";
-  auto* call = new HostCall{wizard_, wizardHwnd_, running_, entry == kModeless};
-  thread_ = CreateThread(nullptr, 0, HostThread, call, 0, nullptr);
+  thread_ = StartHostThread({wizard_, wizardHwnd_, running_, entry == kModeless});
   ASSERT_NE(thread_, nullptr);
 }
 
@@ -657,11 +312,11 @@ HWND E2eTest::OpenOnFirmwarePage(const std::string& script, Entry entry) {
 
 HWND E2eTest::OpenWithFirmwareChosen(const std::string& script, const std::string& image,
                                      Entry entry) {
-  WriteBytes("firmware.img", image);
+  SaveFile("firmware.img", image);
   HWND wizard = OpenOnFirmwarePage(script, entry);
   if (wizard == nullptr) return nullptr;
   EXPECT_EQ("The file has been verified as the correct firmware file.",
-            ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified"));
+            ChooseFirmware(wizard, FullPath("firmware.img"), "File verified"));
   return wizard;
 }
 
@@ -675,7 +330,7 @@ std::string E2eTest::ChooseFirmware(HWND wizard, const std::string& path,
 void E2eTest::AttachDrive38(const DiskImage& image) {
   drive38_ = Drive38Path();
   ASSERT_FALSE(drive38_.empty()) << "WINEPREFIX is not set";
-  WriteBytes(drive38_, image.Bytes());
+  SaveFile(drive38_, image.Bytes());
 }
 
-std::string E2eTest::Drive38Bytes() const { return ReadBytes(drive38_); }
+std::string E2eTest::Drive38Bytes() const { return ReadWholeFile(drive38_); }

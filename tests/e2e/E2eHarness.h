@@ -13,16 +13,17 @@
 #include <vector>
 
 #include "tests/e2e/ImportFaults.h"
+#include "tests/e2e/WizardThreadHooks.h"
 #include "tests/gui/GuiHarness.h"
 #include "tests/support/DiskImage.h"
+#include "tests/support/StepScripts.h"
+#include "tests/support/TestFiles.h"
 
 constexpr DWORD kQuietMs = 700;  // for something that must not happen
 constexpr uint32_t kSector = 512;
 
-// ---- Windows as the user sees them (beyond tests/support/WindowDriver) ----
+// ---- Windows as the user sees them (beyond harness/WindowDriver) ----
 
-// A message box (or the file dialog) by its caption; never the wizard.
-HWND WaitForBox(const std::string& caption, DWORD ms = kWaitMs);
 // Waits for a box, reads its text, presses `id` and waits for it to go.
 std::string AnswerBox(const std::string& caption, int id = IDOK);
 HWND WaitForPrompt(DWORD ms = kWaitMs);
@@ -44,40 +45,6 @@ bool WaitForPage(HWND wizard, int page, DWORD ms = kWaitMs);
 // its thread has painted what is pending (unless that thread is held).
 void SaveShot(HWND window, const std::string& name, bool paintFirst = true);
 
-// ---- What the wizard's thread saw --------------------------------------
-
-// Every line added to a list box with the status log's id, in order.
-std::vector<std::string> LoggedLines();
-// Every position the worker gave its progress bar, in order.
-std::vector<int> ProgressPositions();
-// The status log of the page on screen as the worker's last command found
-// it: its lines, the index of the top one shown, and how many it shows;
-// -1 for lines when no log was there.
-struct LogView {
-  int lines = -1;
-  int top = -1;
-  int rows = 0;
-};
-LogView StatusLogAtTheEnd();
-// `line` as the status log holds it: cut to the log's line width, which a
-// full path in a deep scratch folder can reach.
-std::string AsLogged(const std::string& line);
-// The next `count` panel dialogs made on the wizard's thread are refused at
-// their creation, as the system refuses a window it cannot make; 0 refuses
-// none.
-void RefusePanels(int count);
-// Runs `action` once on the wizard's thread when the status log is handed a
-// line that begins with `lineStart`, or when the worker makes its progress
-// bar; the worker waits in its send meanwhile, so the action lands between
-// two known steps of the update. A null action cancels.
-void WhenLogged(const std::string& lineStart, std::function<void()> action);
-void WhenProgressBarMade(std::function<void()> action);
-// While set, the wizard's thread stops when the worker removes its progress
-// bar, with the bar repainted at its last position, until ReleaseProgress.
-void HoldProgressAtEndOfCopy();
-HWND WaitForHeldProgress(DWORD ms = kWaitMs);  // the progress window, or null
-void ReleaseProgress();
-
 // Takes away, for its lifetime, every stretch of address space that could
 // hold one more thread's default stack, so that a new thread cannot start.
 class ThreadRoomTaken {
@@ -92,12 +59,8 @@ class ThreadRoomTaken {
   std::vector<void*> regions_;
 };
 
-// ---- Files ---------------------------------------------------------------
+// ---- Files and drives ----
 
-void WriteBytes(const std::string& path, const std::string& bytes);
-std::string ReadBytes(const std::string& path);
-bool FileExists(const std::string& path);
-std::string FullPathOf(const std::string& name);
 // The Linux path of a file that the Z: drive reaches; empty for others.
 std::string UnixPathOf(const std::string& path);
 
@@ -106,17 +69,6 @@ std::string UnixPathOf(const std::string& path);
 // path) in its place unless that is empty. ReplugDrive gives the image back.
 void UnplugDrive(int number, const std::string& replacement = std::string());
 void ReplugDrive(int number);
-
-// ---- Scripts ---------------------------------------------------------------
-
-// The pages of a full run: 1 welcome (every kind of control but the buttons,
-// the log, and a FetchSources action for each of `addresses`), 2 the file
-// choice (Browse, the visit button, another button, the log), 3 the update
-// (a StartUpdate action, twice, and a Browse button in the slot of page 2's,
-// so that a click on page 2's button during the update names one on the
-// step then current), 4 the last page. Every page carries a "page N" label;
-// `extra` lines come before "end" and override.
-std::string RoadScript(const std::vector<std::string>& addresses, const std::string& extra = "");
 
 // ---- The fixture -----------------------------------------------------------
 
@@ -160,8 +112,6 @@ class E2eTest : public WizardFixture {
   // A zAze image at physical drive 38, the drive that letter 0x67 names.
   void AttachDrive38(const DiskImage& image);
   std::string Drive38Bytes() const;
-
-  std::string scratch_;
 
  private:
   HANDLE thread_ = nullptr;

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "tests/support/ImportPatch.h"
+
 namespace {
 
 std::atomic<int> writesToFailure{0};
@@ -65,35 +67,7 @@ BOOL WINAPI DeviceIoControlWithGeometry(HANDLE device, DWORD code, LPVOID in, DW
 
 // Points the library's import of KERNEL32's `name` at `replacement`.
 bool PatchLibraryImport(const char* name, void* replacement) {
-  auto* base = reinterpret_cast<unsigned char*>(GetModuleHandleA("zephlardll.dll"));
-  if (base == nullptr) return false;
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(
-      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& imports =
-      nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-  for (auto* library =
-           reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-       library->Name != 0; ++library) {
-    if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "KERNEL32.dll") != 0)
-      continue;
-    auto* names = reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + library->OriginalFirstThunk);
-    auto* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + library->FirstThunk);
-    for (; names->u1.AddressOfData != 0; ++names, ++slots) {
-      if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) continue;
-      const auto* byName =
-          reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-      if (std::strcmp(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
-      DWORD access = 0;
-      if (!VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, PAGE_READWRITE,
-                          &access)) {
-        return false;
-      }
-      slots->u1.Function = static_cast<DWORD>(reinterpret_cast<uintptr_t>(replacement));
-      VirtualProtect(&slots->u1.Function, sizeof slots->u1.Function, access, &access);
-      return true;
-    }
-  }
-  return false;
+  return PatchKernel32Import(GetModuleHandleA("zephlardll.dll"), name, replacement) != nullptr;
 }
 
 }  // namespace

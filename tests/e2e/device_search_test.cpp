@@ -187,7 +187,7 @@ TEST_F(E2eDeviceSearch, WithoutAScriptTheSearchRunsAndAnEmptyWizardOpens) {
   OpenWizard(kModeless);
   const std::string told = AnswerBox("Zephlar");
   EXPECT_EQ(0u, told.find("Zephlar could not read steps.stp")) << told;
-  EXPECT_NE(std::string::npos, told.find("folder:\n\n" + scratch_ + "\n")) << told;
+  EXPECT_NE(std::string::npos, told.find("folder:\n\n" + scratch() + "\n")) << told;
   HWND prompt = WaitForPrompt();
   ASSERT_NE(prompt, nullptr);
   EXPECT_TRUE(PressButton(prompt, IDOK));

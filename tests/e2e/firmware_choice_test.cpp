@@ -24,10 +24,10 @@ constexpr char kNextOn[] = "Back normal, Next normal, Cancel normal";
 TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackAndNext) {
   // The button's caption differs from "Browse for file" in case only.
   WriteScript(RoadScript({}, "step2.controls2.value.BROWSE FOR FILE\n"));
-  WriteBytes("good.img", FirmwareImage(4 * kSector, 1));
+  SaveFile("good.img", FirmwareImage(4 * kSector, 1));
   std::string bad = FirmwareImage(4 * kSector, 2);
   bad[131] = 'x';
-  WriteBytes("bad.img", bad);
+  SaveFile("bad.img", bad);
   const std::string zaze = DriveBytes(1);
   HWND wizard = OpenPastPrompt();
   ASSERT_NE(wizard, nullptr);
@@ -40,13 +40,13 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
   ASSERT_TRUE(WaitForPage(wizard, 2));
   EXPECT_EQ(kNextOff, DrawnButtons(dll_, wizard));
 
-  EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPathOf("good.img"), "File verified"));
+  EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPath("good.img"), "File verified"));
   EXPECT_EQ(kNextOn, DrawnButtons(dll_, wizard));
   // Refused after an accepted one: Next goes off again and does nothing,
   // whether clicked, sent, or pressed as Enter (which the dialog turns into
   // its hidden default button's Next): the update page would write the
   // refused file.
-  EXPECT_EQ(kRefused, ChooseFirmware(wizard, FullPathOf("bad.img"), "Error"));
+  EXPECT_EQ(kRefused, ChooseFirmware(wizard, FullPath("bad.img"), "Error"));
   EXPECT_EQ(kNextOff, DrawnButtons(dll_, wizard));
   ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
   EXPECT_EQ(2, PageOnScreen(wizard));
@@ -66,7 +66,7 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
   EXPECT_EQ(nullptr, WaitForBox("Error", kQuietMs));
   EXPECT_EQ(kNextOff, DrawnButtons(dll_, wizard));
 
-  EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPathOf("good.img"), "File verified"));
+  EXPECT_EQ(kVerified, ChooseFirmware(wizard, FullPath("good.img"), "File verified"));
   ASSERT_TRUE(ClickWithin(wizard, kBackPoint));
   ASSERT_TRUE(WaitForPage(wizard, 1));
   ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
@@ -79,9 +79,9 @@ TEST_F(E2eFirmwareChoice, ARefusedImageDisablesNextAndAnAcceptedOneSurvivesBackA
 TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKeptAndTheCurrentFolderStays) {
   CreateDirectoryA("images", nullptr);
   const std::string image = FirmwareImage(79 * kSector, 3);
-  WriteBytes("images\\zaze firmware.img", image);
-  const std::string path = FullPathOf("images\\zaze firmware.img");
-  const std::string here = FullPathOf(".");
+  SaveFile("images\\zaze firmware.img", image);
+  const std::string path = FullPath("images\\zaze firmware.img");
+  const std::string here = FullPath(".");
 
   HWND wizard = OpenOnFirmwarePage(RoadScript({}));
   ASSERT_NE(wizard, nullptr);
@@ -90,7 +90,7 @@ TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKeptAndTheCurrentFolderStays) 
   OpenFolderInFileDialog("images");
   ChooseInFileDialog(path);
   EXPECT_EQ(kVerified, AnswerBox("File verified"));
-  EXPECT_EQ(here, FullPathOf(".")) << "the file dialog moved the current folder";
+  EXPECT_EQ(here, FullPath(".")) << "the file dialog moved the current folder";
 
   // The dialog opens on the last file chosen.
   EXPECT_TRUE(PressPageButton(wizard, "Browse for file"));
@@ -111,7 +111,7 @@ TEST_F(E2eFirmwareChoice, TheChosenFilesFullPathIsKeptAndTheCurrentFolderStays) 
   EXPECT_TRUE(DriveBytes(1).compare(63 * kSector, image.size(), image) == 0);
   EXPECT_TRUE(FileExists("zaze_pm.txt"));
   EXPECT_FALSE(FileExists("images\\zaze_pm.txt"));
-  ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str()));
+  ASSERT_TRUE(SetCurrentDirectoryA(scratch().c_str()));
 }
 
 // The file at `path` (a wide name), written with `bytes`.

@@ -84,11 +84,11 @@ TEST_F(E2eInternet, TwoActionsAskAndDownloadInTheirOrder) {
   ASSERT_NE(nullptr, WaitForBox("Zephlar"));
   EXPECT_GE(GetTickCount() - answered, 1800u) << "no pause before the download";
   EXPECT_EQ("Got the firmware sources!", AnswerBox("Zephlar"));
-  EXPECT_EQ("first body", ReadBytes("frmwrsrc.dat"));
+  EXPECT_EQ("first body", ReadWholeFile("frmwrsrc.dat"));
   ExpectAsked(second.Address("/b"), IDYES);
   EXPECT_EQ("Got the firmware sources!", AnswerBox("Zephlar"));
   EXPECT_TRUE(WaitForPage(wizard, 2));
-  EXPECT_EQ("second body", ReadBytes("frmwrsrc.dat"));
+  EXPECT_EQ("second body", ReadWholeFile("frmwrsrc.dat"));
   EXPECT_EQ(1, first.requests());
   EXPECT_EQ(1, second.requests());
   const std::vector<std::string> log = {"Drive A is not an zAze",
@@ -103,8 +103,8 @@ TEST_F(E2eInternet, TwoActionsAskAndDownloadInTheirOrder) {
 TEST_F(E2eInternet, AFailedDownloadIsToldAndTheWizardStillMovesOn) {
   const std::string address =
       "http://127.0.0.1:" + std::to_string(UnusedLoopbackPort()) + "/sources.dat";
-  WriteBytes("frmwrsrc.dat", "from an earlier run");
-  WriteBytes("temp.ugi", "left over");
+  SaveFile("frmwrsrc.dat", "from an earlier run");
+  SaveFile("temp.ugi", "left over");
   HWND wizard = LeaveTheFirstPage({address}, IDYES);
   ASSERT_NE(wizard, nullptr);
   ExpectTheFailureTold(wizard);
@@ -116,8 +116,8 @@ TEST_F(E2eInternet, AFailedDownloadIsToldAndTheWizardStillMovesOn) {
 TEST_F(E2eInternet, AServerThatNeverAnswersIsGivenUpAtTheTimeLimit) {
   LoopbackServer silent("never sent", LoopbackServer::kNeverAnswer);
   const std::string address = silent.Address("/sources.dat");
-  WriteBytes("frmwrsrc.dat", "from an earlier run");
-  WriteBytes("temp.ugi", "left over");
+  SaveFile("frmwrsrc.dat", "from an earlier run");
+  SaveFile("temp.ugi", "left over");
   WriteScript(RoadScript({address}));
   HWND wizard = OpenPastPrompt();
   ASSERT_NE(wizard, nullptr);

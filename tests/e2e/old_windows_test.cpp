@@ -57,7 +57,7 @@ TEST_F(E2eOldWindows, RunOldWindowsSkipsTheSearchAndUpdatesDrive38) {
   const std::string searched = DriveBytes(1);
   WriteScript(RoadScript({}, "step1.runOldWindows.1\n"));
   const std::string image = FirmwareImage(79 * kSector, 8);
-  WriteBytes("firmware.img", image);
+  SaveFile("firmware.img", image);
 
   OpenWizard();
   HWND wizard = WaitForShownWizard();
@@ -67,7 +67,7 @@ TEST_F(E2eOldWindows, RunOldWindowsSkipsTheSearchAndUpdatesDrive38) {
   EXPECT_TRUE(LoggedLines().empty()) << "no drive was searched";
   ASSERT_TRUE(ClickWithin(wizard, kNextPoint));
   ASSERT_TRUE(WaitForPage(wizard, 2));
-  ChooseFirmware(wizard, FullPathOf("firmware.img"), "File verified");
+  ChooseFirmware(wizard, FullPath("firmware.img"), "File verified");
   PostClick(wizard, kNextPoint);
   ASSERT_TRUE(WaitForPage(wizard, 4));
   EXPECT_EQ(nullptr, WaitForBox("Firmware Upgrade Error", kQuietMs));

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "device/Contact.h"
+#include "harness/RoadWalker.h"
 #include "tests/e2e/E2eHarness.h"
 
 #include <commctrl.h>
@@ -54,79 +55,99 @@ uint32_t NumberOf(const std::string& section, const std::string& field) {
 
 using E2eRoad = E2eTest;
 
+// What the user sees at each stop of the road, checked as the walker
+// reaches it: the walk is the demo's own.
+class RoadChecks : public RoadWatcher {
+ public:
+  std::vector<int> pages;  // as each was reached
+
+  void At(RoadStop stop, HWND window, int /*page*/) override {
+    switch (stop) {
+      case RoadStop::kPrompt:
+        EXPECT_EQ("Continue", ButtonText(window, IDOK));
+        EXPECT_EQ("Cancel", ButtonText(window, IDCANCEL));
+        EXPECT_TRUE(FindWizards().empty() || !IsWindowVisible(FindWizards().front()))
+            << "the search comes before the wizard is shown";
+        SaveShot(window, "device_prompt");
+        break;
+      case RoadStop::kPage:
+        pages.push_back(PageOnScreen(window));
+        if (pages.back() == 4) AtTheLastPage(window);
+        SaveShot(window, "road_page" + std::to_string(pages.back()));
+        break;
+      case RoadStop::kProgress:
+        AtTheEndOfTheCopy(window);
+        break;
+      default:
+        break;
+    }
+  }
+
+  void Say(const std::string& line) override { std::printf("walk: %s\n", line.c_str()); }
+
+ private:
+  static void AtTheEndOfTheCopy(HWND progress) {
+    ASSERT_NE(progress, nullptr) << "no progress window with its bar";
+    EXPECT_EQ(2, PageOnScreen(FirstTopLevel(IsWizard)))
+        << "the page left stays on screen during the update";
+    HWND bar = FindWindowExA(progress, nullptr, "msctls_progress32", nullptr);
+    ASSERT_NE(bar, nullptr);
+    // A step a chunk, saved, written and read back: full when the work ends,
+    // and not a step before.
+    EXPECT_EQ(3 * 57, SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
+    EXPECT_EQ(3 * 57, SendMessageA(bar, PBM_GETPOS, 0, 0));
+    const std::vector<int> steps = ProgressPositions();
+    ASSERT_EQ(3u * 57, steps.size());
+    for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(static_cast<int>(i) + 1, steps[i]);
+    EXPECT_GE(PaintedTextLines(progress), 2);
+    SaveShot(progress, "road_progress", false);  // painted where it is held
+  }
+
+  static void AtTheLastPage(HWND wizard) {
+    // The log of the page left holds more lines than it shows; the last one,
+    // "Updated firmware!", is in view.
+    const LogView view = StatusLogAtTheEnd();
+    EXPECT_GT(view.lines, view.rows);
+    EXPECT_GE(view.top + view.rows, view.lines) << "top " << view.top << " of " << view.lines;
+    EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
+    EXPECT_NE(wizard, nullptr);
+  }
+};
+
 TEST_F(E2eRoad, FromTheDevicePromptToTheLastPage) {
   LoopbackServer server(kSourcesBody);
   ASSERT_TRUE(server.listening());
   const std::string address = server.Address("/zaze/sources.dat");
   WriteScript(RoadScript({address}));
   const std::string image = FirmwareImage(kImageSectors * kSector, 7);
-  WriteBytes("firmware.img", image);
-  const std::string firmwarePath = FullPathOf("firmware.img");
+  SaveFile("firmware.img", image);
+  const std::string firmwarePath = FullPath("firmware.img");
   const std::string before = DriveBytes(1);
-  HoldProgressAtEndOfCopy();
 
   OpenWizard();
-  HWND prompt = WaitForPrompt();
-  ASSERT_NE(prompt, nullptr);
-  EXPECT_EQ("Continue", ButtonText(prompt, IDOK));
-  EXPECT_EQ("Cancel", ButtonText(prompt, IDCANCEL));
-  EXPECT_TRUE(FindWizards().empty() || !IsWindowVisible(FindWizards().front()))
-      << "the search comes before the wizard is shown";
-  SaveShot(prompt, "device_prompt");
-  EXPECT_TRUE(PressButton(prompt, IDOK));
-
-  HWND wizard = WaitForShownWizard();
-  ASSERT_NE(wizard, nullptr);
-  ASSERT_TRUE(WaitForPage(wizard, 1));
-  SaveShot(wizard, "road_page1");
-
+  RoadChecks checks;
+  RoadWalker walker(0, firmwarePath, 4 * kWaitMs, checks);
+  EXPECT_TRUE(walker.Walk()) << walker.failure();
+  EXPECT_EQ((std::vector<int>{1, 2, 4}), checks.pages);
+  ASSERT_TRUE(WizardEnded());
+  EXPECT_TRUE(FindWizards().empty());
   // Leaving page 1: the question names the address as the script has it.
-  PostClick(wizard, kNextPoint);
+  const std::vector<AnsweredBox> boxes = walker.boxes();
+  ASSERT_EQ(3u, boxes.size());
+  EXPECT_EQ("Zephlar Internet Connection", boxes[0].caption);
   EXPECT_EQ(
       "The Zephlar needs to connect to the\ninternet to check for possible firmware "
       "sources.\n\nChecking at: " +
           address + "\n\nDo you wish to continue?",
-      AnswerBox("Zephlar Internet Connection", IDYES));
-  EXPECT_EQ("Got the firmware sources!", AnswerBox("Zephlar"));
-  EXPECT_EQ(kSourcesBody, ReadBytes("frmwrsrc.dat"));
+      boxes[0].text);
+  EXPECT_EQ("Yes", boxes[0].answer);
+  EXPECT_EQ("Got the firmware sources!", boxes[1].text);
+  EXPECT_EQ("Zephlar", boxes[1].caption);
+  EXPECT_EQ("File verified", boxes[2].caption);
+  EXPECT_EQ("The file has been verified as the correct firmware file.", boxes[2].text);
+  EXPECT_EQ(kSourcesBody, ReadWholeFile("frmwrsrc.dat"));
   EXPECT_EQ(1, server.requests());
   EXPECT_EQ("GET /zaze/sources.dat HTTP/1.1", server.lastRequestLine().substr(0, 30));
-
-  ASSERT_TRUE(WaitForPage(wizard, 2));
-  SaveShot(wizard, "road_page2");
-  EXPECT_EQ("The file has been verified as the correct firmware file.",
-            ChooseFirmware(wizard, firmwarePath, "File verified"));
-
-  // Next onto the update page: the progress window over the page left.
-  PostClick(wizard, kNextPoint);
-  HWND progress = WaitForHeldProgress();
-  ASSERT_NE(progress, nullptr) << "no progress window with its bar";
-  EXPECT_EQ(2, PageOnScreen(wizard)) << "the page left stays on screen during the update";
-  HWND bar = FindWindowExA(progress, nullptr, "msctls_progress32", nullptr);
-  ASSERT_NE(bar, nullptr);
-  // A step a chunk, saved, written and read back: full when the work ends,
-  // and not a step before.
-  EXPECT_EQ(3 * 57, SendMessageA(bar, PBM_GETRANGE, FALSE, 0));
-  EXPECT_EQ(3 * 57, SendMessageA(bar, PBM_GETPOS, 0, 0));
-  const std::vector<int> steps = ProgressPositions();
-  ASSERT_EQ(3u * 57, steps.size());
-  for (size_t i = 0; i < steps.size(); ++i) EXPECT_EQ(static_cast<int>(i) + 1, steps[i]);
-  EXPECT_GE(PaintedTextLines(progress), 2);
-  SaveShot(progress, "road_progress", false);  // painted where it is held
-  ReleaseProgress();
-
-  ASSERT_TRUE(WaitForPage(wizard, 4));
-  // The log of the page left holds more lines than it shows; the last one,
-  // "Updated firmware!", is in view.
-  const LogView view = StatusLogAtTheEnd();
-  EXPECT_GT(view.lines, view.rows);
-  EXPECT_GE(view.top + view.rows, view.lines) << "top " << view.top << " of " << view.lines;
-  EXPECT_TRUE(WaitGone(progress));
-  EXPECT_TRUE(TopLevels(IsProgressWindow).empty());
-  SaveShot(wizard, "road_page4");
-  PostClick(wizard, kNextPoint);  // OK on the last page
-  ASSERT_TRUE(WizardEnded());
-  EXPECT_TRUE(FindWizards().empty());
 
   // The zAze: the map in its fixed shape, the image in the firmware
   // partition, and nothing else touched.
@@ -145,7 +166,7 @@ TEST_F(E2eRoad, FromTheDevicePromptToTheLastPage) {
   // The dump: header, support line, then each entry of the repaired map as
   // the disk holds it, the firmware line just before the firmware's entry.
   // A text file: its lines end in CR LF on Windows.
-  std::string dump = ReadBytes("zaze_pm.txt");
+  std::string dump = ReadWholeFile("zaze_pm.txt");
   for (size_t at; (at = dump.find("\r\n")) != std::string::npos;) dump.erase(at, 1);
   EXPECT_EQ(0u, dump.find("************** START OF PARTITION MAP FILE ("));
   EXPECT_NE(std::string::npos, dump.find("Send this file to \"" ZEPHLAR_SUPPORT_ADDRESS "\""));

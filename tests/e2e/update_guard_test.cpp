@@ -19,7 +19,7 @@ int Count(const std::vector<std::string>& lines, const std::string& line) {
 
 TEST_F(E2eUpdateGuard, WhileTheWorkerRunsNothingMovesTheWizard) {
   // A part of a sector: the worker stops in its refusal box until answered.
-  WriteBytes("other.img", FirmwareImage(4 * kSector, 5));
+  SaveFile("other.img", FirmwareImage(4 * kSector, 5));
   HWND wizard = OpenWithFirmwareChosen(RoadScript({}), FirmwareImage(1000, 4));
   ASSERT_NE(wizard, nullptr);
   PostClick(wizard, kNextPoint);

@@ -34,7 +34,7 @@ TEST_F(E2eVisit, TheVisitButtonRunsTheHtmCommandWhenTheShellRefuses) {
   SetAsideKey htm(".htm", "ZephlarE2e.backup");
   const std::string recorder = "\"" + RecorderPath() + "\"";
   RegisterHtmCommand(kTestClass, recorder + " -url \"%1\" -new");
-  const std::string record = FullPathOf("visits.log");
+  const std::string record = FullPath("visits.log");
   SetEnvironmentVariableA("ZEPHLAR_RECORD_FILE", record.c_str());
 
   // The caption is compared without regard to case.
@@ -44,8 +44,8 @@ TEST_F(E2eVisit, TheVisitButtonRunsTheHtmCommandWhenTheShellRefuses) {
   EXPECT_TRUE(PressPageButton(wizard, ZEPHLAR_VISIT_CAPTION));
   // The placeholder, its quotes and what follows are cut; one blank and the
   // address are added.
-  EXPECT_TRUE(WaitUntil([&] { return !ReadBytes(record).empty(); }));
-  EXPECT_EQ(recorder + " -url  " ZEPHLAR_MAKER_HOME_PAGE "\n", ReadBytes(record));
+  EXPECT_TRUE(WaitUntil([&] { return !ReadWholeFile(record).empty(); }));
+  EXPECT_EQ(recorder + " -url  " ZEPHLAR_MAKER_HOME_PAGE "\n", ReadWholeFile(record));
   EXPECT_EQ(2, PageOnScreen(wizard));
   EXPECT_TRUE(ClickWithin(wizard, CancelPoint(wizard)));
   EXPECT_TRUE(WizardEnded());

@@ -62,16 +62,16 @@ void Unplug() { UnplugDrive(1); }
 // ... and something else plugged in under its name: a disk of one block, or
 // the ordinary disk of drive 0, whose block 1 is no map entry.
 void SwapForOneBlock() {
-  WriteBytes("one-block.img", std::string(kSector, '\0'));
+  SaveFile("one-block.img", std::string(kSector, '\0'));
   UnplugDrive(1, UnixPathOf("one-block.img"));
 }
 void SwapForOrdinaryDisk() {
-  WriteBytes("ordinary.img", OrdinaryDisk().Bytes());
+  SaveFile("ordinary.img", OrdinaryDisk().Bytes());
   UnplugDrive(1, UnixPathOf("ordinary.img"));
 }
 // The image file emptied after it was checked, or cut to its first chunk
 // while the copy is about to read it.
-void EmptyImage() { WriteBytes("firmware.img", ""); }
+void EmptyImage() { SaveFile("firmware.img", ""); }
 void CutImageToOneChunk() {
   HANDLE image = CreateFileA("firmware.img", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                              nullptr, OPEN_EXISTING, 0, nullptr);
@@ -105,13 +105,13 @@ DiskImage MapCutAfterBlockOne() {
 
 // The image file changed between its check and Next.
 void DeleteImage() { ASSERT_TRUE(DeleteFileA("firmware.img")); }
-void ReplaceImageWithAnotherFile() { WriteBytes("firmware.img", Pattern(4 * kSector, 6)); }
+void ReplaceImageWithAnotherFile() { SaveFile("firmware.img", Pattern(4 * kSector, 6)); }
 // ... or during the repair, after the worker checked it again.
 void DeleteImageNow() { DeleteImage(); }
 // A Macintosh disk, whose map names no firmware partition, plugged in under
 // the zAze's name once repair is done.
 void SwapForMacDisk() {
-  WriteBytes("mac.img", MacDisk().Bytes());
+  SaveFile("mac.img", MacDisk().Bytes());
   UnplugDrive(1, UnixPathOf("mac.img"));
 }
 
@@ -143,6 +143,14 @@ const std::string kWriteProtected = Box(
 const std::string kDisconnected =
     "The zAze was disconnected. Connect it again, directly to the computer, and start the update "
     "again.";
+
+// A fault once the copy has begun, on an image of a few chunks: the previous
+// firmware is put back and the box says so.
+WorkerError RestoredAfter(const char* name, void (*fault)()) {
+  return {name,     StandardZaze, 79 * kSector,
+          nullptr,  {kRestored},  {{1, 2}},
+          kBarMade, fault,        "Previous firmware restored."};
+}
 
 const WorkerError kErrors[] = {
     {"NoFirmwareEntry",
@@ -238,24 +246,8 @@ const WorkerError kErrors[] = {
      "Updating firmware with file",
      EmptyImage,
      "Firmware not written: the file is empty."},
-    {"ImageCutDuringTheCopy",
-     StandardZaze,
-     79 * kSector,
-     nullptr,
-     {kRestored},
-     {{1, 2}},
-     kBarMade,
-     CutImageToOneChunk,
-     "Previous firmware restored."},
-    {"WriteFailsMidCopy",
-     StandardZaze,
-     79 * kSector,
-     nullptr,
-     {kRestored},
-     {{1, 2}},
-     kBarMade,
-     FailSecondChunk,
-     "Previous firmware restored."},
+    RestoredAfter("ImageCutDuringTheCopy", CutImageToOneChunk),
+    RestoredAfter("WriteFailsMidCopy", FailSecondChunk),
     {"RepairWouldOverlapData",
      DataAfterBlock163,
      101 * kSector,

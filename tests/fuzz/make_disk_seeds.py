@@ -8,16 +8,13 @@ after changing a seed; its output is committed.
 """
 import os
 import struct
+import sys
 
-BLOCK = 512
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "corpus", "disk")
-
-
-def entry(name, kind, start, blocks, entries, sig=0x504D, status=0x37):
-    head = struct.pack(">HHIII32s32sIII", sig, 0, entries, start, blocks,
-                       name.encode(), kind.encode(), 0, blocks, status)
-    return head + bytes(BLOCK - len(head))
+sys.dont_write_bytecode = True  # nothing left beside the sources
+sys.path.insert(0, os.path.join(HERE, "..", "..", "harness"))
+from zaze_disk import BLOCK, map_entry as entry, zaze_map as zaze  # noqa: E402
 
 
 def header(disk_blocks, image_bytes, fault=0, flags=0, cut=0):
@@ -28,13 +25,6 @@ def header(disk_blocks, image_bytes, fault=0, flags=0, cut=0):
 def seed(name, entries, disk_blocks=1024, image_bytes=40448, **options):
     with open(os.path.join(OUT, name), "wb") as out:
         out.write(header(disk_blocks, image_bytes, **options) + b"".join(entries))
-
-
-def zaze(map_blocks):
-    firmware = 1 + map_blocks
-    return [entry("partition map", "Apple_partition_map", 1, map_blocks, 3),
-            entry("firmware", "Apple_MDFW", firmware, 65540 - firmware, 3, status=0x7F),
-            entry("disk", "Apple_HFS", 65540, 38996960, 3, status=0x40000033)]
 
 
 def small(firmware_start, firmware_blocks, extra=()):

@@ -76,34 +76,6 @@ void Click(HWND wizard, POINT at) {
   Release(wizard, at);
 }
 
-// Copies `width` x `height` pixels at (x, y) of `dc` into 32-bit pixels.
-static Capture CaptureDc(HDC dc, int x, int y, int width, int height) {
-  Capture capture;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top row first
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP dib = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (dib == nullptr) return capture;
-  HDC memory = CreateCompatibleDC(dc);
-  HGDIOBJ previous = SelectObject(memory, dib);
-  BitBlt(memory, 0, 0, width, height, dc, x, y, SRCCOPY);
-  GdiFlush();
-  capture.width = width;
-  capture.height = height;
-  const auto* source = static_cast<const unsigned*>(bits);
-  capture.pixels.assign(source, source + static_cast<size_t>(width) * height);
-  for (unsigned& pixel : capture.pixels) pixel &= 0xFFFFFF;
-  SelectObject(memory, previous);
-  DeleteDC(memory);
-  DeleteObject(dib);
-  return capture;
-}
-
 Capture CaptureClient(HWND wizard) {
   PumpMessages();
   RECT client;
@@ -116,41 +88,7 @@ Capture CaptureClient(HWND wizard) {
 
 bool SaveWindowBmp(HWND window, const std::string& path) {
   PumpMessages();
-  RECT frame;
-  GetWindowRect(window, &frame);
-  HDC dc = GetWindowDC(window);
-  Capture capture = CaptureDc(dc, 0, 0, frame.right - frame.left, frame.bottom - frame.top);
-  ReleaseDC(window, dc);
-  if (capture.pixels.empty()) return false;
-  // What lies outside the window's shape is not seen: white, as on a page.
-  HRGN shape = CreateRectRgn(0, 0, 0, 0);
-  if (GetWindowRgn(window, shape) != ERROR) {
-    for (int y = 0; y < capture.height; ++y) {
-      for (int x = 0; x < capture.width; ++x) {
-        if (!PtInRegion(shape, x, y))
-          capture.pixels[static_cast<size_t>(y) * capture.width + x] = 0xFFFFFF;
-      }
-    }
-  }
-  DeleteObject(shape);
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof header;
-  header.biWidth = capture.width;
-  header.biHeight = -capture.height;
-  header.biPlanes = 1;
-  header.biBitCount = 32;
-  header.biCompression = BI_RGB;
-  const DWORD pixelBytes = static_cast<DWORD>(capture.pixels.size() * 4);
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;  // "BM"
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + pixelBytes;
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return false;
-  std::fwrite(&file, sizeof file, 1, out);
-  std::fwrite(&header, sizeof header, 1, out);
-  std::fwrite(capture.pixels.data(), 1, pixelBytes, out);
-  return std::fclose(out) == 0;
+  return SaveBmp(CaptureWindow(window), path);
 }
 
 int DrawnCell(HMODULE dll, const Capture& capture, int stripId, int left, int top) {
@@ -192,13 +130,7 @@ std::string DrawnButtons(HMODULE dll, HWND wizard) {
 }
 
 void WizardFixture::SetUp() {
-  char directory[MAX_PATH] = "";
-  GetCurrentDirectoryA(sizeof directory, directory);
-  home_ = directory;
-  scratch_ = home_ + "\\" + TestFileName("dir");
-  CreateDirectoryA(scratch_.c_str(), nullptr);
-  ASSERT_TRUE(SetCurrentDirectoryA(scratch_.c_str())) << scratch_;
-  DeleteFileA("steps.stp");
+  folder_ = std::make_unique<ScratchFolder>();
 
   dll_ = LoadLibraryA(ZEPHLAR_DLL_PATH);
   ASSERT_NE(dll_, nullptr) << ZEPHLAR_DLL_PATH;
@@ -230,23 +162,11 @@ void WizardFixture::TearDown() {
   PumpMessages();
   if (host_ != nullptr) DestroyWindow(host_);
   if (dll_ != nullptr) FreeLibrary(dll_);
-  DeleteFileA("steps.stp");
-  SetCurrentDirectoryA(home_.c_str());
-  RemoveDirectoryA(scratch_.c_str());
+  folder_.reset();
 }
 
 void WizardFixture::WriteScript(const std::string& text) {
-  // Every page may be the first one shown; runOldWindows there skips the
-  // device search, which these tests leave to the end-to-end tests.
-  std::string script;
-  for (int step = 1; step <= 10; ++step) {
-    script += "step" + std::to_string(step) + ".runOldWindows.1\n";
-  }
-  script += text;
-  FILE* file = std::fopen("steps.stp", "wb");
-  ASSERT_NE(file, nullptr);
-  std::fwrite(script.data(), 1, script.size(), file);
-  std::fclose(file);
+  SaveFile("steps.stp", WithoutSearch(text));
 }
 
 HWND WizardFixture::OpenModeless() {
@@ -265,16 +185,4 @@ int WizardFixture::PageShown(HWND wizard) { return PageOnScreen(wizard); }
 int WizardFixture::PageAfter(HWND wizard, POINT at, int clicks) {
   for (int i = 0; i < clicks; ++i) Click(wizard, at);
   return PageShown(wizard);
-}
-
-std::string PagedScript(int pages, const std::string& extra, int declared) {
-  std::string script = "steps " + std::to_string(declared < 0 ? pages : declared) + "\n";
-  for (int n = 1; n <= pages; ++n) {
-    const std::string step = "step" + std::to_string(n) + ".";
-    script += step + "title.Page %d of %d\n" + step + "numcontrols.1\n" + step +
-              "controls1.type.1\n" + step + "controls1.x.210\n" + step + "controls1.y.250\n" +
-              step + "controls1.width.200\n" + step + "controls1.height.20\n" + step +
-              "controls1.value.page " + std::to_string(n) + "\n";
-  }
-  return script + extra + "end\n";
 }

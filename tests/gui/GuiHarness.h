@@ -10,8 +10,12 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+#include "harness/Screenshot.h"
+#include "harness/WindowDriver.h"
 #include "shell/Zephlar.h"
-#include "tests/support/WindowDriver.h"
+#include "tests/support/StepScripts.h"
+#include "tests/support/TestFiles.h"
 
 constexpr POINT kBackgroundPoint = {100, 300};
 
@@ -42,13 +46,7 @@ void Press(HWND wizard, POINT at);
 void Release(HWND wizard, POINT at);
 void Click(HWND wizard, POINT at);
 
-// The wizard's client area as 32-bit pixels, top row first.
-struct Capture {
-  int width = 0;
-  int height = 0;
-  std::vector<unsigned> pixels;  // 0x00RRGGBB
-  unsigned At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
+// The wizard's client area, once this thread has painted what is pending.
 Capture CaptureClient(HWND wizard);
 // Writes the whole window (frame included) to `path` as a BMP file.
 bool SaveWindowBmp(HWND window, const std::string& path);
@@ -86,13 +84,9 @@ class WizardFixture : public ::testing::Test {
   ZephlarWizardHwndFunction wizardHwnd_ = nullptr;
   ZephlarRunningFunction running_ = nullptr;
   HWND host_ = nullptr;
+  // The test's scratch folder, its current directory.
+  const std::string& scratch() const { return folder_->path(); }
 
  private:
-  std::string home_;
-  std::string scratch_;
+  std::unique_ptr<ScratchFolder> folder_;  // goes after the library
 };
-
-// A script of `pages` pages, page N titled "Page N of <count>" and holding
-// one Label "page N", followed by `extra` script lines (which override) and
-// "end". The "steps" line declares `declared` steps, or `pages` when negative.
-std::string PagedScript(int pages, const std::string& extra = "", int declared = -1);

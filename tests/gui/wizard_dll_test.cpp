@@ -173,7 +173,7 @@ TEST_F(WizardNavigation, NextStaysOnTheLastPageUnlessItFinishes) {
 TEST_F(WizardNavigation, StaysWithinTheTableWhateverTheScriptDeclares) {
   std::string both;  // Back and Next work on every page
   for (int n = 1; n <= 10; ++n) {
-    both += "step" + std::to_string(n) + ".forward.1\nstep" + std::to_string(n) + ".back.1\n";
+    both += StepLine(n, "forward", "1") + StepLine(n, "back", "1");
   }
   HWND wizard = OpenOn(PagedScript(10, both, 40));
   ASSERT_NE(wizard, nullptr);
@@ -286,33 +286,21 @@ TEST_F(WizardNavigation, ADragEndsWhereverTheButtonIsLetGo) {
   }
 }
 
-std::string Controls(int step, int slot, const std::string& fields) {
-  std::string lines;
-  const std::string prefix = "step" + std::to_string(step) + ".controls" + std::to_string(slot);
-  size_t start = 0;
-  while (start < fields.size()) {
-    size_t end = fields.find(';', start);
-    if (end == std::string::npos) end = fields.size();
-    lines += prefix + "." + fields.substr(start, end - start) + "\n";
-    start = end + 1;
-  }
-  return lines;
-}
-
 TEST_F(WizardControls, EachPageMakesItsOwnWindows) {
   HWND wizard = OpenOn(
       "steps 3\nstep1.numcontrols.7\nstep1.forward.1\nstep2.numcontrols.2\n"
       "step2.forward.1\nstep2.back.1\nstep3.numcontrols.0\nstep3.back.1\n" +
-      Controls(1, 1, "type.1;x.210;y.100;width.150;height.30;value.Two~lines") +
-      Controls(1, 2, "type.2;x.210;y.140;width.120;height.100;selected.1;value.Slow~Fast_mode x") +
-      Controls(1, 3, "type.7;x.340;y.140;width.120;height.100;selected.1;value.One~a~~Two~b") +
-      Controls(1, 4, "type.3;x.210;y.180;width.100;height.22;value.typed") +
-      Controls(1, 5, "type.4;x.320;y.180;width.110;height.24;value.Browse for file") +
-      Controls(1, 6, "type.6;x.210;y.210;width.160;height.60;dest.5345;value.log") +
-      Controls(1, 7, "type.9;value.nothing") +
+      ControlLines(1, 1, "type.1;x.210;y.100;width.150;height.30;value.Two~lines") +
+      ControlLines(1, 2,
+                   "type.2;x.210;y.140;width.120;height.100;selected.1;value.Slow~Fast_mode x") +
+      ControlLines(1, 3, "type.7;x.340;y.140;width.120;height.100;selected.1;value.One~a~~Two~b") +
+      ControlLines(1, 4, "type.3;x.210;y.180;width.100;height.22;value.typed") +
+      ControlLines(1, 5, "type.4;x.320;y.180;width.110;height.24;value.Browse for file") +
+      ControlLines(1, 6, "type.6;x.210;y.210;width.160;height.60;dest.5345;value.log") +
+      ControlLines(1, 7, "type.9;value.nothing") +
       // An action code that does nothing: 5 would ask to go on line.
-      Controls(2, 1, "type.5;selected.9;value.http://127.0.0.1/") +
-      Controls(2, 2, "type.6;x.220;y.120;width.100;height.50;dest.77") + "end\n");
+      ControlLines(2, 1, "type.5;selected.9;value.http://127.0.0.1/") +
+      ControlLines(2, 2, "type.6;x.220;y.120;width.100;height.50;dest.77") + "end\n");
   ASSERT_NE(wizard, nullptr);
   std::vector<ChildInfo> children = VisibleChildren(wizard);
   ASSERT_EQ(6u, children.size());
@@ -368,10 +356,10 @@ TEST_F(WizardControls, EachPageMakesItsOwnWindows) {
 TEST_F(WizardControls, NoMoreThanTenWindowsWhateverTheCount) {
   std::string script = "steps 1\nstep1.numcontrols.25\n";
   for (int slot = 1; slot <= 12; ++slot) {
-    script += Controls(1, slot,
-                       "type.1;x." + std::to_string(slot * 20) +
-                           ";y.60;width.15;"
-                           "height.15;value.L");
+    script += ControlLines(1, slot,
+                           "type.1;x." + std::to_string(slot * 20) +
+                               ";y.60;width.15;"
+                               "height.15;value.L");
   }
   HWND wizard = OpenOn(script + "end\n");
   ASSERT_NE(wizard, nullptr);
@@ -424,13 +412,13 @@ TEST_F(WizardLook, SavesAScreenshotOfEveryPage) {
       "step1.title.Welcome~Step %d of %d\nstep1.textboxtop.1\nstep1.forward.1\n"
       "step1.text.This wizard brings new firmware to your zAze.~~Attach it and press Next.\n"
       "step1.numcontrols.2\n" +
-      Controls(1, 1, "type.1;x.210;y.200;width.340;height.20;value.Speed of the copy:") +
-      Controls(1, 2, "type.2;x.210;y.225;width.160;height.90;selected.1;value.Slow~Fast_mode") +
+      ControlLines(1, 1, "type.1;x.210;y.200;width.340;height.20;value.Speed of the copy:") +
+      ControlLines(1, 2, "type.2;x.210;y.225;width.160;height.90;selected.1;value.Slow~Fast_mode") +
       "step2.title.Choose the firmware~Step %d of %d\nstep2.textboxtop.1\nstep2.back.1\n"
       "step2.forward.1\nstep2.text.Pick the image file.\nstep2.numcontrols.3\n" +
-      Controls(2, 1, "type.4;x.210;y.130;width.140;height.26;value.Browse for file") +
-      Controls(2, 2, "type.3;x.210;y.170;width.340;height.22;value.C:\\firmware.bin") +
-      Controls(2, 3, "type.6;x.210;y.205;width.340;height.95;dest.5345") +
+      ControlLines(2, 1, "type.4;x.210;y.130;width.140;height.26;value.Browse for file") +
+      ControlLines(2, 2, "type.3;x.210;y.170;width.340;height.22;value.C:\\firmware.bin") +
+      ControlLines(2, 3, "type.6;x.210;y.205;width.340;height.95;dest.5345") +
       "step3.title.Done~Step %d of %d\nstep3.textboxtop.1\nstep3.back.1\nstep3.finish.1\n"
       "step3.text.The firmware has been written.\nend\n");
   ASSERT_NE(wizard, nullptr);

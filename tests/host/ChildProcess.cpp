@@ -5,55 +5,17 @@
 
 #include "tests/support/TestFiles.h"
 
-ScratchFolder::ScratchFolder() {
-  path_ = FullPath(TestFileName("dir"));
-  CreateDirectoryA(path_.c_str(), nullptr);
+bool CopyInto(const ScratchFolder& folder, const std::string& source, const std::string& name) {
+  return CopyFileA(FullPath(source).c_str(), folder.PathOf(name).c_str(), FALSE) != 0;
 }
 
-ScratchFolder::~ScratchFolder() {
-  for (const std::string& file : files_) DeleteFileA(file.c_str());
-  // What the wizard may leave in its current directory.
-  for (const char* left : {"frmwrsrc.dat", "zaze_pm.txt", "temp.ugi", "zaze_fw_backup.bin",
-                           "zaze_map_backup.bin", "zaze_update.rec"}) {
-    DeleteFileA((path_ + "\\" + left).c_str());
-  }
-  RemoveDirectoryA(path_.c_str());
-}
-
-bool ScratchFolder::Copy(const std::string& source, const std::string& name) {
-  const std::string target = path_ + "\\" + name;
-  files_.push_back(target);
-  return CopyFileA(FullPath(source).c_str(), target.c_str(), FALSE) != 0;
-}
-
-bool ScratchFolder::Write(const std::string& name, const std::string& bytes) {
-  const std::string target = path_ + "\\" + name;
-  files_.push_back(target);
-  FILE* file = std::fopen(target.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return std::fclose(file) == 0 && written;
-}
-
-std::string ScratchFolder::CopyProgram(const char* library) {
+std::string CopyProgramInto(const ScratchFolder& folder, const char* library) {
   // Copied once: a program started before may still hold its files.
-  const std::string program = path_ + "\\zephlar.exe";
+  const std::string program = folder.PathOf("zephlar.exe");
   if (GetFileAttributesA(program.c_str()) != INVALID_FILE_ATTRIBUTES) return program;
-  const bool copied = Copy(ZEPHLAR_HOST_PATH, "zephlar.exe") &&
-                      (library == nullptr || Copy(library, "zephlardll.dll"));
+  const bool copied = CopyInto(folder, ZEPHLAR_HOST_PATH, "zephlar.exe") &&
+                      (library == nullptr || CopyInto(folder, library, "zephlardll.dll"));
   return copied ? program : std::string();
-}
-
-std::string ShippedScriptWith(const std::string& lines) {
-  std::string script = ReadWholeFile(ZEPHLAR_DEFAULT_SCRIPT);
-  const size_t end = script.find("\nend");
-  return end == std::string::npos ? script : script.insert(end + 1, lines);
-}
-
-std::string FullPath(const std::string& path) {
-  char full[MAX_PATH] = "";
-  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
-  return length > 0 && length < sizeof full ? std::string(full) : path;
 }
 
 ChildProgram::~ChildProgram() {

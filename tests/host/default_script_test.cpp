@@ -16,8 +16,8 @@
 
 #include "net/MakerSite.h"
 #include "resources/resource.h"
-#include "shell/StepControls.h"
 #include "script/StepScript.h"
+#include "shell/StepControls.h"
 #include "tests/gui/GuiHarness.h"
 #include "tests/host/ChildProcess.h"
 #include "tests/support/TestFiles.h"

@@ -48,9 +48,9 @@ std::string MarkerTextOf(HWND wizard) {
 // the marker label and no device search; the wizard once it is shown, or
 // null.
 HWND StartWithoutSearch(ChildProgram& program, ScratchFolder& folder, const char* arguments) {
-  if (!folder.Write("steps.stp",
-                    ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")) ||
-      !program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), arguments, folder.path())) {
+  if (!SaveFile(folder.PathOf("steps.stp"),
+                ShippedScriptWith(std::string(kMarkerLines) + "step1.runOldWindows.1\n")) ||
+      !program.Start(CopyProgramInto(folder, ZEPHLAR_DLL_PATH), arguments, folder.path())) {
     return nullptr;
   }
   return WaitForTopLevel(IsWizard, kStartWaitMs, program.id());
@@ -73,12 +73,12 @@ void CancelWhateverOpens(const ChildProgram& program) {
 // without a start folder starts it, the program still reads the script
 // beside it.
 TEST(HostProgram, OpensTheModalWizardOnTheScriptBesideIt) {
-  ScratchFolder folder;
-  ASSERT_TRUE(folder.Write("steps.stp", ShippedScriptWith(kMarkerLines)));
+  ScratchFolder folder(ScratchFolder::kStayHere);
+  ASSERT_TRUE(SaveFile(folder.PathOf("steps.stp"), ShippedScriptWith(kMarkerLines)));
   char system[MAX_PATH] = "";
   ASSERT_NE(0u, GetSystemDirectoryA(system, sizeof system));
   ChildProgram program;
-  ASSERT_TRUE(program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), "", system));
+  ASSERT_TRUE(program.Start(CopyProgramInto(folder, ZEPHLAR_DLL_PATH), "", system));
 
   // The wizard exists, with its first page's controls, from its set-up on,
   // before any device prompt.
@@ -101,7 +101,7 @@ TEST(HostProgram, OpensTheModalWizardOnTheScriptBesideIt) {
 }
 
 TEST(HostProgram, ModelessWizardLivesUnderTheHostWindowUntilItCloses) {
-  ScratchFolder folder;
+  ScratchFolder folder(ScratchFolder::kStayHere);
   ChildProgram program;
   HWND wizard = StartWithoutSearch(program, folder, "/MODELESS");
   ASSERT_NE(wizard, nullptr);
@@ -201,10 +201,10 @@ TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
     ASSERT_TRUE(screen.set());
 
     // The device search first: its prompt, then Cancel, which ends it all.
-    ScratchFolder searching;
-    ASSERT_TRUE(searching.Write("steps.stp", ShippedScriptWith("")));
+    ScratchFolder searching(ScratchFolder::kStayHere);
+    ASSERT_TRUE(SaveFile(searching.PathOf("steps.stp"), ShippedScriptWith("")));
     ChildProgram first;
-    ASSERT_TRUE(first.Start(searching.CopyProgram(ZEPHLAR_DLL_PATH), "", searching.path()));
+    ASSERT_TRUE(first.Start(CopyProgramInto(searching, ZEPHLAR_DLL_PATH), "", searching.path()));
     HWND prompt = WaitForTopLevel(IsPrompt, kStartWaitMs, first.id());
     ASSERT_NE(prompt, nullptr);
     EXPECT_EQ("", OutsideTheShape(prompt, ChildRect(prompt, IDOK), "Continue"));
@@ -213,7 +213,7 @@ TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
     EXPECT_EQ(0u, first.ExitCode(kExitWaitMs));
 
     // The wizard without a search: Next, Back and Cancel where they are drawn.
-    ScratchFolder folder;
+    ScratchFolder folder(ScratchFolder::kStayHere);
     ChildProgram program;
     HWND wizard = StartWithoutSearch(program, folder, "");
     ASSERT_NE(wizard, nullptr);
@@ -234,10 +234,10 @@ TEST(HostProgram, EveryButtonLiesInsideTheShapeAtEachDpi) {
 TEST(HostProgram, ModelessProgramEndsWhenTheWizardClosesAtOnce) {
   // The shipped script: the device prompt comes first where the search runs,
   // and cancelling it closes the wizard during its opening.
-  ScratchFolder folder;
-  ASSERT_TRUE(folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
+  ScratchFolder folder(ScratchFolder::kStayHere);
+  ASSERT_TRUE(CopyInto(folder, ZEPHLAR_DEFAULT_SCRIPT, "steps.stp"));
   ChildProgram program;
-  ASSERT_TRUE(program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), "/modeless", folder.path()));
+  ASSERT_TRUE(program.Start(CopyProgramInto(folder, ZEPHLAR_DLL_PATH), "/modeless", folder.path()));
   CancelWhateverOpens(program);
   EXPECT_EQ(0u, program.ExitCode(kExitWaitMs));
 }
@@ -260,8 +260,8 @@ std::string AcknowledgeMessage(const ChildProgram& program) {
 std::string MessageOfABadLibrary(ScratchFolder& folder, const char* library,
                                  const char* arguments) {
   ChildProgram program;
-  const std::string copy = folder.CopyProgram(library);
-  if (copy.empty() || !folder.Copy(ZEPHLAR_DEFAULT_SCRIPT, "steps.stp") ||
+  const std::string copy = CopyProgramInto(folder, library);
+  if (copy.empty() || !CopyInto(folder, ZEPHLAR_DEFAULT_SCRIPT, "steps.stp") ||
       !program.Start(copy, arguments, folder.path())) {
     ADD_FAILURE() << "zephlar.exe did not start in " << folder.path();
     return "";
@@ -275,7 +275,7 @@ std::string MessageOfABadLibrary(ScratchFolder& folder, const char* library,
 }
 
 TEST(HostProgramErrors, MissingLibraryIsNamedInAMessage) {
-  ScratchFolder folder;
+  ScratchFolder folder(ScratchFolder::kStayHere);
   const std::string text = MessageOfABadLibrary(folder, nullptr, "");
   EXPECT_NE(std::string::npos, text.find("zephlardll.dll is missing")) << text;
   EXPECT_NE(std::string::npos, text.find(folder.path() + "\\zephlardll.dll")) << text;
@@ -283,7 +283,7 @@ TEST(HostProgramErrors, MissingLibraryIsNamedInAMessage) {
 }
 
 TEST(HostProgramErrors, LibraryWithoutTheWizardEntryPointsIsNamedInAMessage) {
-  ScratchFolder folder;
+  ScratchFolder folder(ScratchFolder::kStayHere);
   // The stand-in offers `running` only: the message names the other two.
   const std::string text = MessageOfABadLibrary(folder, ZEPHLAR_STAND_IN_DLL_PATH, "/modeless");
   EXPECT_NE(std::string::npos, text.find("is not the library this zephlar.exe needs")) << text;

@@ -44,14 +44,15 @@ constexpr char kScript[] =
 // Starts the program in `folder` and presses Continue on the device prompt;
 // the wizard once it is shown.
 HWND StartPastPrompt(ChildProgram& program, ScratchFolder& folder) {
-  if (!program.Start(folder.CopyProgram(ZEPHLAR_DLL_PATH), "", folder.path())) return nullptr;
+  if (!program.Start(CopyProgramInto(folder, ZEPHLAR_DLL_PATH), "", folder.path())) return nullptr;
   HWND prompt = WaitForTopLevel(IsPrompt, kStartWaitMs, program.id());
   if (prompt == nullptr || !PressButton(prompt, IDOK)) return nullptr;
   return WaitForTopLevel(IsWizard, kStartWaitMs, program.id());
 }
 
 HWND WaitForBoxOf(const ChildProgram& program, const std::string& caption) {
-  return WaitForTopLevel([&](HWND w) { return IsBox(w, caption); }, kStartWaitMs, program.id());
+  return WaitForTopLevel([&](HWND w) { return IsCaptionedBox(w, caption); }, kStartWaitMs,
+                         program.id());
 }
 
 // Chooses `path` on the firmware page and starts the update.
@@ -114,10 +115,10 @@ TEST(UnfinishedUpdate, IsOfferedAtTheNextStartAndPutBackWhenTheUserAccepts) {
   AttachDrive(0, OrdinaryDisk());
   AttachDrive(1, ZazeBeforeRepair(kZazeBlocks));
   const std::string before = DriveBytes(1);
-  ScratchFolder folder;
-  ASSERT_TRUE(folder.Write("steps.stp", kScript));
+  ScratchFolder folder(ScratchFolder::kStayHere);
+  ASSERT_TRUE(SaveFile(folder.PathOf("steps.stp"), kScript));
   const std::string image = FirmwareImage(kImageBytes, 31);
-  ASSERT_TRUE(folder.Write("firmware.bin", image));
+  ASSERT_TRUE(SaveFile(folder.PathOf("firmware.bin"), image));
 
   // The first run is ended once its backup is saved, as its write begins:
   // no rollback can run.
@@ -177,8 +178,9 @@ TEST(UnfinishedUpdate, IsOfferedAtTheNextStartAndPutBackWhenTheUserAccepts) {
   // Started once more, it asks nothing: the zAze holds whole firmware.
   ChildProgram after;
   ASSERT_NE(StartPastPrompt(after, folder), nullptr);
-  EXPECT_EQ(WaitForTopLevel([](HWND w) { return IsBox(w, kOfferCaption); }, 2000, after.id()),
-            nullptr);
+  EXPECT_EQ(
+      WaitForTopLevel([](HWND w) { return IsCaptionedBox(w, kOfferCaption); }, 2000, after.id()),
+      nullptr);
   DetachDrives();
 }
 

@@ -8,7 +8,7 @@
 
 #include "net/FirmwareSources.h"
 #include "tests/net/LoopbackServer.h"
-#include "tests/net/ScratchDirectory.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -18,10 +18,11 @@ constexpr char kBodyBytes[] = "firmware sources\r\n\0\x01\xff line two\n";
 const std::string kBody(kBodyBytes, sizeof kBodyBytes - 1);
 const std::string kEarlier = "an earlier copy, longer than the body that replaces it......";
 
-class DownloadTest : public ScratchDirectoryTest {
+class DownloadTest : public testing::Test {
  protected:
+  ScratchFolder folder_;  // the current directory: the files have fixed names
+
   void SetUp() override {
-    ScratchDirectoryTest::SetUp();
     // A proxy from the environment would carry the requests off this machine.
     for (const char* name : {"http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"}) {
       ASSERT_EQ(GetEnvironmentVariableA(name, nullptr, 0), 0u) << name << " is set";
@@ -38,8 +39,8 @@ TEST_F(DownloadTest, WritesExactlyTheBodyAndReturnsOne) {
 }
 
 TEST_F(DownloadTest, ReplacesAnEarlierCopyAndLeavesTempUgiAlone) {
-  WriteWholeFile("frmwrsrc.dat", kEarlier);
-  WriteWholeFile("temp.ugi", "kept");
+  SaveFile("frmwrsrc.dat", kEarlier);
+  SaveFile("temp.ugi", "kept");
   LoopbackServer server(kBody);
   ASSERT_TRUE(server.listening());
   EXPECT_EQ(DownloadFirmwareSources(server.Address("/sources.dat").c_str()), 1);
@@ -65,8 +66,8 @@ TEST_F(DownloadTest, FailureReturnsZeroAndClearsBothFiles) {
       "zephlarnone://loopback/sources.dat\n",
   };
   for (const std::string& address : addresses) {
-    WriteWholeFile("frmwrsrc.dat", kEarlier);
-    WriteWholeFile("temp.ugi", "partial");
+    SaveFile("frmwrsrc.dat", kEarlier);
+    SaveFile("temp.ugi", "partial");
     EXPECT_EQ(DownloadFirmwareSources(address.c_str()), 0) << address;
     EXPECT_NE(ReadWholeFile("frmwrsrc.dat"), kEarlier) << address;
     EXPECT_FALSE(FileExists("temp.ugi")) << address;
@@ -77,7 +78,7 @@ TEST_F(DownloadTest, FailureReturnsZeroAndClearsBothFiles) {
 // the caller kept busy meanwhile, and the answer that comes later is never
 // written.
 TEST_F(DownloadTest, AServerSlowerThanTheLimitIsGivenUpAndItsAnswerDropped) {
-  WriteWholeFile("temp.ugi", "partial");
+  SaveFile("temp.ugi", "partial");
   LoopbackServer server(kBody, 5000);
   ASSERT_TRUE(server.listening());
   int waits = 0;

@@ -15,7 +15,7 @@
 
 #include "net/WebPage.h"
 #include "tests/net/HtmCommand.h"
-#include "tests/net/ScratchDirectory.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -28,12 +28,13 @@ uint32_t ShellResult(const char* address) {
       ShellExecuteA(nullptr, "open", address, nullptr, nullptr, SW_SHOW)));
 }
 
-class OpenWebPageTest : public ScratchDirectoryTest {
+class OpenWebPageTest : public testing::Test {
  protected:
+  ScratchFolder folder_;  // the current directory: the files have fixed names
+
   void SetUp() override {
-    ScratchDirectoryTest::SetUp();
     htm_ = std::make_unique<SetAsideKey>(".htm", "ZephlarTest.backup");
-    record_ = PathOf("record.log");
+    record_ = folder_.PathOf("record.log");
     SetEnvironmentVariableA("ZEPHLAR_RECORD_FILE", record_.c_str());
     recorder_ = "\"" + RecorderPath() + "\"";
   }
@@ -42,7 +43,6 @@ class OpenWebPageTest : public ScratchDirectoryTest {
     SetEnvironmentVariableA("ZEPHLAR_RECORD_FILE", nullptr);
     RegDeleteTreeA(HKEY_CLASSES_ROOT, kTestClass);
     htm_.reset();
-    ScratchDirectoryTest::TearDown();
   }
 
   void RegisterOpenCommand(const std::string& command) { RegisterHtmCommand(kTestClass, command); }

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "device/RawDrive.h"
+#include "harness/ZazeLayout.h"
 #include "tests/support/TestFiles.h"
 
 #ifdef _WIN32
@@ -19,13 +20,6 @@ namespace {
 
 constexpr uint32_t kBlock = 512;
 constexpr int kDriveCount = 27;
-
-// A zAze as it leaves the factory: a 20 GB disk whose map claims 63 blocks,
-// a firmware partition right behind it and the user's "disk" after that.
-// Repair moves the firmware partition one block forward and lets it end where
-// it ended before, so the "disk" partition is the same in both shapes.
-constexpr uint32_t kZazeDiskBlocks = 39062500;
-constexpr uint32_t kZazeDiskStart = 65540;
 constexpr uint8_t kMapSeed = 0x11;
 constexpr uint8_t kFirmwareSeed = 0x22;
 constexpr uint8_t kDiskSeed = 0x33;
@@ -70,17 +64,22 @@ void FillExtent(DiskImage& image, uint32_t start, uint32_t blocks, uint8_t seed)
 
 DiskImage Zaze(uint32_t blocks, uint32_t mapBlocks) {
   DiskImage image(blocks);
-  SetDriverDescriptor(image, kZazeDiskBlocks);
+  SetDriverDescriptor(image, kZazeDeviceBlocks);
   const uint32_t firmwareStart = 1 + mapBlocks;
-  const uint32_t firmwareBlocks = kZazeDiskStart - firmwareStart;
-  image.SetEntry(0, MakeFullEntry("partition map", "Apple_partition_map", 1, mapBlocks, 3, 0x37));
-  image.SetEntry(1,
-                 MakeFullEntry("firmware", "Apple_MDFW", firmwareStart, firmwareBlocks, 3, 0x7F));
-  image.SetEntry(2, MakeFullEntry("disk", "Apple_HFS", kZazeDiskStart,
-                                  kZazeDiskBlocks - kZazeDiskStart, 3, 0x40000033));
-  FillExtent(image, 4, mapBlocks - 3, kMapSeed);  // the map's unused blocks
-  FillExtent(image, firmwareStart, firmwareBlocks, kFirmwareSeed);
-  FillExtent(image, kZazeDiskStart, kZazeDiskBlocks - kZazeDiskStart, kDiskSeed);
+  const BlockRange extents[] = {{1, mapBlocks},
+                                {firmwareStart, kZazeDiskStart - firmwareStart},
+                                {kZazeDiskStart, kZazeDeviceBlocks - kZazeDiskStart}};
+  const uint8_t seeds[] = {kMapSeed, kFirmwareSeed, kDiskSeed};
+  constexpr uint32_t kCount = sizeof kZazeEntries / sizeof kZazeEntries[0];
+  for (uint32_t i = 0; i < kCount; ++i) {
+    const ZazeEntryKind& kind = kZazeEntries[i];
+    const BlockRange& extent = extents[i];
+    image.SetEntry(
+        i, MakeFullEntry(kind.name, kind.type, extent.first, extent.count, kCount, kind.status));
+    // The map's own partition is patterned only past its entries.
+    const uint32_t used = i == 0 ? kCount : 0;
+    FillExtent(image, extent.first + used, extent.count - used, seeds[i]);
+  }
   return image;
 }
 
@@ -293,9 +292,9 @@ PartitionMapEntry MakeEntry(const char* name, const char* type, uint32_t start, 
   return entry;
 }
 
-DiskImage ZazeBeforeRepair(uint32_t blocks) { return Zaze(blocks, 63); }
+DiskImage ZazeBeforeRepair(uint32_t blocks) { return Zaze(blocks, kZazeMapBlocksBefore); }
 
-DiskImage ZazeRepaired(uint32_t blocks) { return Zaze(blocks, 62); }
+DiskImage ZazeRepaired(uint32_t blocks) { return Zaze(blocks, kZazeMapBlocksAfter); }
 
 DiskImage OrdinaryDisk(uint32_t blocks) {
   DiskImage image(blocks);

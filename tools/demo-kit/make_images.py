@@ -29,16 +29,14 @@ import subprocess
 import sys
 import tempfile
 
-BLOCK = 512
+sys.dont_write_bytecode = True  # nothing left beside the sources
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "harness"))
+from zaze_disk import (BLOCK, DISK_START, MAP_BLOCKS_AFTER, MAP_BLOCKS_BEFORE,  # noqa: E402
+                       driver_descriptor, zaze_extents, zaze_map)
 
 # The zAze's map as it leaves the factory, and as the wizard leaves it.
-MAP_BLOCKS_BEFORE = 63
-FIRMWARE_START_BEFORE = 64
-FIRMWARE_BLOCKS_BEFORE = 65476
-DISK_START = 65540
-MAP_BLOCKS_AFTER = 62
-FIRMWARE_START_AFTER = 63
-FIRMWARE_BLOCKS_AFTER = 65477
+(_, (FIRMWARE_START_BEFORE, FIRMWARE_BLOCKS_BEFORE), _) = zaze_extents(MAP_BLOCKS_BEFORE)
+(_, (FIRMWARE_START_AFTER, FIRMWARE_BLOCKS_AFTER), _) = zaze_extents(MAP_BLOCKS_AFTER)
 
 MAKER = b"Apple Computer, Inc."
 MAKER_OFFSET = 130
@@ -54,25 +52,6 @@ README_TEXT = (
 def fail(message):
     print("make_images: " + message, file=sys.stderr)
     sys.exit(1)
-
-
-def driver_descriptor(device_blocks):
-    """Block 0 of a Macintosh disk: signature, block size, block count."""
-    block = bytearray(BLOCK)
-    struct.pack_into(">HHI", block, 0, 0x4552, BLOCK, device_blocks)
-    return bytes(block)
-
-
-def map_entry(name, part_type, start, blocks, map_entries, status):
-    """One partition map entry in disk (big-endian) order."""
-    block = bytearray(BLOCK)
-    struct.pack_into(">HHIII", block, 0, 0x504D, 0, map_entries, start, blocks)
-    block[0x10:0x10 + len(name)] = name.encode("ascii")
-    block[0x30:0x30 + len(part_type)] = part_type.encode("ascii")
-    # Data area: the whole partition. Status: valid, allocated, in use,
-    # readable, writable.
-    struct.pack_into(">III", block, 0x50, 0, blocks, status)
-    return bytes(block)
 
 
 def old_firmware_block(number):
@@ -163,11 +142,7 @@ def main():
 
     with open(zaze_path, "wb") as zaze:
         zaze.write(driver_descriptor(total_blocks))
-        zaze.write(map_entry("partition map", "Apple_partition_map", 1, MAP_BLOCKS_BEFORE, 3,
-                             0x37))
-        zaze.write(map_entry("firmware", "Apple_MDFW", FIRMWARE_START_BEFORE,
-                             FIRMWARE_BLOCKS_BEFORE, 3, 0x7F))
-        zaze.write(map_entry("disk", "Apple_HFS", DISK_START, args.hfs_blocks, 3, 0x40000033))
+        zaze.write(b"".join(zaze_map(MAP_BLOCKS_BEFORE, total_blocks)))
         # The map's unused blocks, up to the firmware partition.
         zaze.write(bytes(BLOCK * (FIRMWARE_START_BEFORE - 4)))
         for number in range(FIRMWARE_BLOCKS_BEFORE):

@@ -17,6 +17,7 @@ import unittest
 sys.dont_write_bytecode = True  # nothing left beside the sources
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import make_images  # noqa: E402
+import zaze_disk  # noqa: E402  (on the path make_images gives)
 
 BLOCK = 512
 
@@ -32,12 +33,12 @@ def entry_fields(block):
 
 class PiecesTest(unittest.TestCase):
     def test_driver_descriptor_is_big_endian_er_with_512_byte_blocks(self):
-        block = make_images.driver_descriptor(73732)
+        block = zaze_disk.driver_descriptor(73732)
         self.assertEqual(len(block), BLOCK)
         self.assertEqual(block[0:8], b"ER\x02\x00\x00\x01\x20\x04")
 
     def test_map_entry_fields_in_disk_order(self):
-        block = make_images.map_entry("firmware", "Apple_MDFW", 64, 65476, 3, 0x7F)
+        block = zaze_disk.map_entry("firmware", "Apple_MDFW", 64, 65476, 3, 0x7F)
         self.assertEqual(len(block), BLOCK)
         self.assertEqual(block[0:2], b"PM")
         self.assertEqual(entry_fields(block), (0x504D, 3, 64, 65476, "firmware", "Apple_MDFW",
