@@ -55,13 +55,15 @@ BackupSave FirmwareBackup::Save(RawDrive& drive, uint32_t start, uint32_t length
     if (streamed != BackupSave::kSaved) return streamed;
   } else {
     // Read first: a drive that fails leaves the file as it was.
+    // Each chunk is summed as it arrives, while it is still in the cache.
     int32_t moved = 0;
+    sum_ = 0;
     for (uint32_t done = 0, size = 0; done < length; done += size) {
       size = ChunkAt(done, length);
       if (!ReadWhole(drive, memory_ + done, start + done, size)) return BackupSave::kReadFailed;
+      sum_ = Crc32(memory_ + done, size, sum_);
       if (report != nullptr) report(++moved, context);
     }
-    sum_ = Crc32(memory_, length);
     std::FILE* file = std::fopen(fileName_, "wb");
     if (file == nullptr) return BackupSave::kNoRoom;
     const bool written = std::fwrite(memory_, 1, length, file) == length;
