@@ -238,7 +238,7 @@ int main(int argc, char** argv) {
     ResetRecordedUi();
     return WriteImage() ? PeakRun(argv[2]) : 1;
   }
-  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 15;
   if (!WriteImage() || !ClearDisk()) {
     std::fprintf(stderr, "cannot write %s and %s in the current directory\n", kImage, kDisk);
     return 1;
