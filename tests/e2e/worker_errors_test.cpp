@@ -83,6 +83,9 @@ void CutImageToOneChunk() {
 
 // The drive refuses the second chunk of the copy, after taking the first.
 void FailSecondChunk() { FailLibraryWrite(2); }
+// The drive takes the first chunk and nothing after it, the restore's
+// writes included.
+void FailFromTheSecondChunkOn() { FailLibraryWrite(2, ERROR_CRC, true); }
 
 // Windows refuses the drive to a program without administrator rights, or
 // while another program holds it; a locked zAze refuses every write; a zAze
@@ -248,6 +251,16 @@ const WorkerError kErrors[] = {
      "Firmware not written: the file is empty."},
     RestoredAfter("ImageCutDuringTheCopy", CutImageToOneChunk),
     RestoredAfter("WriteFailsMidCopy", FailSecondChunk),
+    {"RestoreFailsToo",
+     StandardZaze,
+     79 * kSector,
+     nullptr,
+     {Box("Error: The firmware partition on your zAze is in an undetermined state and it may not "
+          "work correctly! Its previous firmware is saved in zaze_fw_backup.bin.")},
+     {{1, 2}, {63, 63}},
+     kBarMade,
+     FailFromTheSecondChunkOn,
+     "Unable to restore the previous firmware!"},
     {"RepairWouldOverlapData",
      DataAfterBlock163,
      101 * kSector,
