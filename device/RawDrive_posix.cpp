@@ -112,6 +112,9 @@ constexpr RefusalOfKind kRefusals[] = {
 int Refuse(RawDriveOpening& opening, int error) {
   opening.error = error;
   opening.refusal = RawDriveRefusal::kOther;
+  // An empty reader is there, without its medium: the system's own words
+  // ("No medium found") tell that better than "not found" would.
+  if (error == ENOMEDIUM) return -1;
   const SystemError kind = ClassifyError(static_cast<uint32_t>(error));
   for (const RefusalOfKind& known : kRefusals) {
     if (known.kind == kind) opening.refusal = known.refusal;
