@@ -126,9 +126,12 @@ RoadWalker::After RoadWalker::Next(HWND wizard) {
       updated_ = true;
       continue;
     }
+    // Without a hook in the wizard's process the copy's end is never held:
+    // the progress window seen is then the sign that the update ran.
+    if (FirstTopLevel(IsProgressWindow, process_) != nullptr) progressSeen_ = true;
     HWND shown = FirstTopLevel(IsWizard, process_);
     if (shown == nullptr) {
-      if (chosen_ && updated_) return After::kEnded;
+      if (chosen_ && (updated_ || progressSeen_)) return After::kEnded;
       Fail("the wizard closed before the update had run");
       return After::kFailed;
     }

@@ -82,7 +82,8 @@ class RoadWalker {
   ProgressPicture picture_;
   int page_ = 0;
   bool chosen_ = false;
-  bool updated_ = false;
+  bool updated_ = false;       // its progress window was held and shown
+  bool progressSeen_ = false;  // a progress window came
   std::string failure_;
   std::vector<AnsweredBox> boxes_;
 };

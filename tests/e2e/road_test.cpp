@@ -126,7 +126,7 @@ TEST_F(E2eRoad, FromTheDevicePromptToTheLastPage) {
 
   OpenWizard();
   RoadChecks checks;
-  RoadWalker walker(0, firmwarePath, 4 * kWaitMs, checks);
+  RoadWalker walker(0, firmwarePath, 6 * kWaitMs, checks);
   EXPECT_TRUE(walker.Walk()) << walker.failure();
   EXPECT_EQ((std::vector<int>{1, 2, 4}), checks.pages);
   ASSERT_TRUE(WizardEnded());
