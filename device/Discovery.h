@@ -14,7 +14,8 @@ char FindZazeDrive();
 // Why a search found no zAze: the drives that are there but could not be
 // opened say more than "none". Without administrator rights every drive
 // refuses; another program may hold the zAze; or its sectors are not 512
-// bytes long. A refusal of the first kind outweighs the later ones.
+// bytes long. A later kind outweighs an earlier one: without rights every
+// drive refuses alike, so a drive that refused for another reason says more.
 enum class SearchMiss {
   kFound,               // a zAze was found
   kNotFound,            // nothing refused: no zAze is attached

@@ -44,8 +44,9 @@ CopyOutcome WriteChunks(RawDrive& drive, std::FILE* image, uint32_t length, uint
     size = ChunkAt(done, length);
     if (!ReadImage(image, chunk, size)) return {CopyResult::kImageReadFailed, done};
     // A write that fails may have changed any part of its chunk.
-    if (drive.Write(chunk, start + done, size) != static_cast<int32_t>(size)) {
-      return {CopyResult::kWriteFailed, done + size, LastErrorCode()};
+    const int32_t put = drive.Write(chunk, start + done, size);
+    if (put != static_cast<int32_t>(size)) {
+      return {CopyResult::kWriteFailed, done + size, TransferError(put)};
     }
     ++written;
     if (report != nullptr) report(written, context);
@@ -60,8 +61,9 @@ CopyOutcome VerifyChunks(RawDrive& drive, std::FILE* image, uint32_t length, uin
   for (uint32_t done = 0, size = 0; done < length; done += size) {
     size = ChunkAt(done, length);
     if (!ReadImage(image, buffers.chunk(), size)) return {CopyResult::kVerifyFailed, length};
-    if (drive.Read(buffers.check(), start + done, size) != static_cast<int32_t>(size)) {
-      return {CopyResult::kVerifyFailed, length, LastErrorCode()};
+    const int32_t got = drive.Read(buffers.check(), start + done, size);
+    if (got != static_cast<int32_t>(size)) {
+      return {CopyResult::kVerifyFailed, length, TransferError(got)};
     }
     if (std::memcmp(buffers.chunk(), buffers.check(), size) != 0) {
       return {CopyResult::kVerifyFailed, length};

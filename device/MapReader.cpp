@@ -18,7 +18,7 @@ MapStartRead ReadMapStart(RawDrive& drive, PartitionMapEntry& first) {
   const int32_t got = drive.Read(&first, EntryOffset(0), kBlockSize);
   if (got != static_cast<int32_t>(kBlockSize)) {
     // A read that came up short failed at no call: there is no code to tell.
-    return {MapStart::kUnreadable, got, got < 0 ? LastErrorCode() : 0};
+    return {MapStart::kUnreadable, got, TransferError(got)};
   }
   SwapPartitionMapEntry(first);
   return {HasPartName(first, "partition map") ? MapStart::kFound : MapStart::kNotAMap, got, 0};
@@ -34,7 +34,7 @@ MapEntriesRead ReadMapEntries(RawDrive& drive, MapCopy& map, uint32_t count) {
     std::memset(&map[i], 0, kBlockSize);  // a short read leaves zeros, not stale heap
     const int32_t got = drive.Read(&map[i], EntryOffset(i), kBlockSize);
     if (got != static_cast<int32_t>(kBlockSize)) {
-      read.errorCode = got < 0 ? LastErrorCode() : 0;
+      read.errorCode = TransferError(got);
       read.got = got;
       read.readFailed = true;
       return read;

@@ -104,3 +104,5 @@ void* RawDrive::Bounce(uint32_t length) {
   bounceSize = static_cast<uint32_t>(want);
   return bounceAligned;
 }
+
+uint32_t TransferError(int32_t moved) { return moved < 0 ? LastErrorCode() : 0; }

@@ -27,6 +27,11 @@ constexpr int32_t kTransferMisaligned = -1;  // length or offset not a multiple 
 constexpr int32_t kTransferSeekFailed = -2;  // positioning failed
 constexpr int32_t kTransferFailed = -3;      // the transfer itself failed
 
+// The system's error code for a transfer that came back with `moved` short
+// of what was asked: the failed call's code, or 0 for a short count, which
+// leaves the last code of some earlier call behind.
+uint32_t TransferError(int32_t moved);
+
 constexpr uint32_t kSectorSize = 512;
 constexpr uint32_t kBounceAlignment = 4096;
 

@@ -130,7 +130,10 @@ int OpenPath(const char* path, int flags) {
 // What the open file is; false, with the refusal, when it may not be used.
 bool Measure(int fd, bool writing, RawDriveOpening& opening) {
   struct stat file = {};
-  if (fstat(fd, &file) != 0) return Refuse(opening, errno) == 0;
+  if (fstat(fd, &file) != 0) {
+    Refuse(opening, errno);
+    return false;
+  }
   opening.blockDevice = S_ISBLK(file.st_mode);
   if (!opening.blockDevice) {
     opening.bytes = static_cast<uint64_t>(file.st_size);
@@ -140,7 +143,8 @@ bool Measure(int fd, bool writing, RawDriveOpening& opening) {
   int readOnly = 0;
   if (ioctl(fd, BLKSSZGET, &logical) != 0 || ioctl(fd, BLKGETSIZE64, &opening.bytes) != 0 ||
       ioctl(fd, BLKROGET, &readOnly) != 0) {
-    return Refuse(opening, errno) == 0;
+    Refuse(opening, errno);
+    return false;
   }
   opening.sectorSize = static_cast<uint32_t>(logical);
   if (opening.sectorSize != kSectorSize) {
@@ -149,7 +153,11 @@ bool Measure(int fd, bool writing, RawDriveOpening& opening) {
   }
   // The kernel lets a write-protected disk be opened for writing and fails
   // each write: better refused here.
-  return !(writing && readOnly != 0 && Refuse(opening, EROFS) != 0);
+  if (writing && readOnly != 0) {
+    Refuse(opening, EROFS);
+    return false;
+  }
+  return true;
 }
 
 // One attempt at opening `path`; the descriptor, or -1 with the refusal.

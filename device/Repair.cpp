@@ -81,7 +81,7 @@ int WriteEntry(RawDrive& drive, PartitionMapEntry& entry, uint32_t index, uint32
   const int32_t put = drive.Write(&entry, EntryOffset(index), kBlockSize);
   // A short write leaves the entry half old, half new: that is a failure too.
   if (put == static_cast<int32_t>(kBlockSize)) return 1;
-  error = LastErrorCode();
+  error = TransferError(put);
   LogFailure(error, "    <Unable to write to the drive! GLE: 0x%x ret: %ld>",
              static_cast<unsigned>(error), static_cast<long>(put));
   return 0;
