@@ -175,13 +175,18 @@ int UpdateDrive(const Arguments& arguments, const char* device, const char* imag
   return ExitFor(result);
 }
 
+enum class RecordFound { kNone, kLoaded, kDamaged };
+
 // The record of the backup set whose firmware file is `name`, in the current
-// folder; false when that set has none.
-bool RecordOf(const char* name, UpdateRecord& record) {
+// folder: none when that set has no record file.
+RecordFound RecordOf(const char* name, UpdateRecord& record) {
   for (int set = 1; set <= kBackupSets; ++set) {
-    if (std::strcmp(BackupFilesOf(set).firmware, name) == 0) return LoadUpdateRecord(set, record);
+    const BackupFiles files = BackupFilesOf(set);
+    if (std::strcmp(files.firmware, name) != 0) continue;
+    if (access(files.record, F_OK) != 0) return RecordFound::kNone;
+    return LoadUpdateRecord(set, record) ? RecordFound::kLoaded : RecordFound::kDamaged;
   }
-  return false;
+  return RecordFound::kNone;
 }
 
 // A recorded backup put back, with the map blocks its update replaced.
@@ -211,23 +216,37 @@ int Restore(const Arguments& arguments) {
   const char* device = arguments.operands[0];
   const char* backup = arguments.operands[1];
   if (!CanAsk(arguments)) return kExitRefused;
+  const auto unusable = [](const char* what) {
+    std::fprintf(stderr, "zephlar-cli: %s: %s. Nothing was written.\n", what, std::strerror(errno));
+    return kExitRefused;
+  };
   char path[PATH_MAX];
   char home[PATH_MAX];
-  if (realpath(backup, path) == nullptr || getcwd(home, sizeof home) == nullptr) {
-    std::fprintf(stderr, "zephlar-cli: %s: %s. Nothing was written.\n", backup,
-                 std::strerror(errno));
-    return kExitRefused;
-  }
+  // The device is named from here: a relative name must not be looked up
+  // again in the backup's folder.
+  char devicePath[PATH_MAX];
+  if (realpath(backup, path) == nullptr) return unusable(backup);
+  if (realpath(device, devicePath) == nullptr) return unusable(device);
+  if (getcwd(home, sizeof home) == nullptr) return unusable(".");
   // A record names its backups within the folder its update ran in.
   char* name = std::strrchr(path, '/');
   *name++ = '\0';
+  if (chdir(path[0] != '\0' ? path : "/") != 0) return unusable(path);
   UpdateRecord record;
-  const bool recorded = chdir(path[0] != '\0' ? path : "/") == 0 && RecordOf(name, record);
-  const int status = recorded ? RestoreRecorded(arguments, device, record, backup) : kExitRefused;
+  const RecordFound found = RecordOf(name, record);
+  int status = kExitRefused;
+  if (found == RecordFound::kLoaded) {
+    status = RestoreRecorded(arguments, devicePath, record, backup);
+  } else if (found == RecordFound::kDamaged) {
+    std::fprintf(stderr,
+                 "zephlar-cli: the update record beside %s cannot be read, so the map blocks "
+                 "it names cannot be put back. Nothing was written.\n",
+                 backup);
+  }
   if (chdir(home) != 0) {
     std::fprintf(stderr, "zephlar-cli: cannot return to %s: %s\n", home, std::strerror(errno));
   }
-  if (recorded) return status;
+  if (found != RecordFound::kNone) return status;
   // A backup whose update ended verified has no record: it goes back as a
   // firmware file, through the update's own checks.
   std::printf(

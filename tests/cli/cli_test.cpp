@@ -193,7 +193,9 @@ TEST_F(CliOnLoop, RestoresABackupWithOrWithoutItsRecord) {
   drive.Close();
   ASSERT_TRUE(SaveUpdateRecord(record));
   fs::current_path("..");
-  run = Cli({"restore", "--yes", loop.path(), "elsewhere/zaze_fw_backup.bin"});
+  // The device named relative to here, not to the backup's folder.
+  run =
+      Cli({"restore", "--yes", fs::relative(loop.path()).string(), "elsewhere/zaze_fw_backup.bin"});
   EXPECT_EQ(run.status, kExitDone) << run.err;
   EXPECT_TRUE(Has(run.out, "Previous firmware restored.")) << run.out;
   EXPECT_TRUE(Range(loop.Bytes(), kFirmwareStart, second.size()) == second);
