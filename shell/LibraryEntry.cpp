@@ -59,7 +59,11 @@ void TellScriptUnreadable(HWND owner, int reason) {
 
 void ShowWizard(HWND parent) {
   ScopedFile script(std::fopen("steps.stp", "r"));
-  if (script.get() == nullptr) TellScriptUnreadable(parent, errno);
+  if (script.get() == nullptr) {
+    TellScriptUnreadable(parent, errno);
+    // An earlier opening's pages would otherwise show, with their actions.
+    std::memset(WizardSteps, 0, sizeof WizardSteps);
+  }
   StepCount = LoadStepScript(script.get(), WizardSteps, kStepTableCapacity);
   // Resume where the last wizard left off, but only on a page this script
   // has: the table keeps an older, longer script's pages.
