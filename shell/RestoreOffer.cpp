@@ -34,7 +34,9 @@ void OfferRestore(HWND wizard) {
                 "Yes: put it back (this takes a minute), then go on.\nNo: leave the zAze as it "
                 "is. The saved copy is kept, and you can update the zAze again.",
                 files.firmware);
-  if (MessageBoxA(wizard, question, "Zephlar", MB_YESNO) != IDYES) return;
+  // No is the default: an Enter typed during the search must not start a
+  // write the user has not read about.
+  if (MessageBoxA(wizard, question, "Zephlar", MB_YESNO | MB_DEFBUTTON2) != IDYES) return;
   StartRestore(wizard, RestoreThread);
 }
 

@@ -28,7 +28,7 @@ enum class UpdateStart {
 
 // On Next, after the step moved: opens the progress dialog and starts the
 // update worker when the step carries a StartUpdate action. While the update
-// runs, UpdateRunning is set; the worker's ID_WIZARD_LAST clears it.
+// runs, UpdateRunning is set; EndDeviceWork clears it.
 UpdateStart RunUpdateStart(HWND wizard);
 
 // Opens the progress dialog, locks the wizard (UpdateRunning), asks Windows

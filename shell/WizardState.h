@@ -25,7 +25,7 @@ extern HWND WizardWnd;
 extern HWND ModelessWizardWnd;
 // The progress dialog while an update runs.
 extern HWND ProgressDlgWnd;
-// Set from the start of the update until the worker's ID_WIZARD_LAST. The
+// Set from the start of the update or restore until EndDeviceWork. The
 // worker reads FoundDriveLetter and FirmwarePath and reports to the wizard
 // meanwhile, so the wizard neither navigates, nor chooses another file, nor
 // closes while it is set.
