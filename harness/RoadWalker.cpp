@@ -128,7 +128,8 @@ RoadWalker::After RoadWalker::Next(HWND wizard) {
     }
     // Without a hook in the wizard's process the copy's end is never held:
     // the progress window seen is then the sign that the update ran.
-    if (FirstTopLevel(IsProgressWindow, process_) != nullptr) progressSeen_ = true;
+    const bool progressShown = FirstTopLevel(IsProgressWindow, process_) != nullptr;
+    if (progressShown) progressSeen_ = true;
     HWND shown = FirstTopLevel(IsWizard, process_);
     if (shown == nullptr) {
       if (chosen_ && (updated_ || progressSeen_)) return After::kEnded;
@@ -141,7 +142,7 @@ RoadWalker::After RoadWalker::Next(HWND wizard) {
     // change the drawing of the same page).
     // A thread busy with the download answers nothing and paints nothing:
     // what the screen shows then is no page.
-    if (FirstTopLevel(IsProgressWindow, process_) == nullptr && WaitForItsThread(shown, 200)) {
+    if (!progressShown && WaitForItsThread(shown, 200)) {
       const unsigned now = PanelPrint(shown);
       const std::vector<HWND> controls = PageWindows(shown);
       const bool other = controls != controlsBefore || (controls.empty() && now != before);
